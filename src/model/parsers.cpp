@@ -1,0 +1,286 @@
+#include "model/parsers.h"
+
+#include "model/text.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <algorithm>
+
+namespace telmora {
+
+namespace {
+
+// A JSON number gives its decimal digits, a string gives itself.
+QString plainText(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number == static_cast<double>(static_cast<qint64>(number)))
+            return QString::number(static_cast<qint64>(number));
+        return QString::number(number, 'g', 17);
+    }
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return {};
+}
+
+std::optional<QString> stringValue(const QJsonValue& value)
+{
+    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
+}
+
+// Keys folded to lower case; the first value met for a folded key wins.
+// Walks the raw document order: QJsonObject iterates sorted, which would pick the wrong twin.
+QHash<QString, QJsonValue> lowerCasedKeys(const QJsonObject& object, const QStringList& orderedKeys)
+{
+    QHash<QString, QJsonValue> folded;
+    for (const QString& key : orderedKeys) {
+        const QString lower = key.toLower();
+        if (!folded.contains(lower))
+            folded.insert(lower, object.value(key));
+    }
+    return folded;
+}
+
+// Object keys in the order the text wrote them. QJsonObject keeps keys sorted, which only
+// matters when two keys fold to the same lower-case key; then the spelling met first in
+// the document text comes first.
+QStringList keysInTextOrder(const QJsonObject& object, const QByteArray& documentText)
+{
+    QStringList keys = object.keys();
+    QSet<QString> folded;
+    for (const QString& key : keys)
+        folded.insert(key.toLower());
+    if (folded.size() == keys.size())
+        return keys;
+    std::stable_sort(keys.begin(), keys.end(), [&](const QString& a, const QString& b) {
+        return documentText.indexOf('"' + a.toUtf8() + '"') < documentText.indexOf('"' + b.toUtf8() + '"');
+    });
+    return keys;
+}
+
+const QHash<QString, int>& monthTable()
+{
+    static const QHash<QString, int> months{
+        {QStringLiteral("Jan"), 1}, {QStringLiteral("Feb"), 2}, {QStringLiteral("Mar"), 3},
+        {QStringLiteral("Apr"), 4}, {QStringLiteral("May"), 5}, {QStringLiteral("Jun"), 6},
+        {QStringLiteral("Jul"), 7}, {QStringLiteral("Aug"), 8}, {QStringLiteral("Sep"), 9},
+        {QStringLiteral("Oct"), 10}, {QStringLiteral("Nov"), 11}, {QStringLiteral("Dec"), 12}};
+    return months;
+}
+
+QString formattedDate(const QString& day, int month, const QString& year)
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(day.toInt(), 2, 10, QLatin1Char('0'))
+        .arg(month, 2, 10, QLatin1Char('0'))
+        .arg(year);
+}
+
+} // namespace
+
+QString cleanName(const QString& text)
+{
+    static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
+    static const QRegularExpression spaces(QStringLiteral("\\s{2,}"), QRegularExpression::UseUnicodePropertiesOption);
+    QString name = text;
+    name.replace(lineBreaks, QStringLiteral(" "));
+    name.replace(spaces, QStringLiteral(" "));
+    name = name.trimmed();
+    return name.isEmpty() ? QStringLiteral("Без названия") : name;
+}
+
+QList<AppItem> parseSearch(const QString& text)
+{
+    const qsizetype brace = text.indexOf(u'{');
+    if (brace < 0)
+        return {};
+    const QByteArray json = text.mid(brace).toUtf8();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return {};
+    const QJsonObject root = document.object();
+
+    QJsonValue apps;
+    bool found = false;
+    for (const QString& key : keysInTextOrder(root, json)) {
+        if (key.toLower() == u"apps") {
+            apps = root.value(key);
+            found = true;
+            break;
+        }
+    }
+    if (!found || !apps.isArray())
+        return {};
+
+    const QJsonArray elements = apps.toArray();
+    QList<AppItem> items;
+    for (const QJsonValue& element : elements) {
+        if (!element.isObject())
+            return {};
+    }
+    for (const QJsonValue& element : elements) {
+        const QJsonObject object = element.toObject();
+        const QHash<QString, QJsonValue> fields = lowerCasedKeys(object, keysInTextOrder(object, json));
+        if (fields.isEmpty() || !fields.contains(QStringLiteral("id")))
+            continue;
+        const QString id = plainText(fields.value(QStringLiteral("id")));
+        if (id.isEmpty())
+            continue;
+        AppItem item;
+        item.id = id;
+        item.name = cleanName(stringValue(fields.value(QStringLiteral("name"))).value_or(id));
+        item.bundleID = stringValue(fields.value(QStringLiteral("bundleid")));
+        item.version = stringValue(fields.value(QStringLiteral("version")));
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+std::optional<QList<AppItem>> parsePurchases(const QString& text)
+{
+    const std::optional<QStringList> match = groups(QStringLiteral("(?m)\\bapps=(\\[.*\\])"), text);
+    if (!match)
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(match->at(1).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    const QJsonArray elements = document.array();
+    for (const QJsonValue& element : elements) {
+        if (!element.isObject())
+            return std::nullopt;
+    }
+
+    QList<AppItem> items;
+    items.reserve(elements.size());
+    for (qsizetype index = elements.size() - 1; index >= 0; --index) {
+        const QJsonObject object = elements.at(index).toObject();
+        if (!object.contains(QStringLiteral("id")))
+            continue;
+        const QString id = plainText(object.value(QStringLiteral("id")));
+        if (id.isEmpty())
+            continue;
+        const QString kind = trimSpacesAndTabs(stringValue(object.value(QStringLiteral("kind"))).value_or(QString()));
+        if (kind != u"iOS App" && kind != u"Mac App")
+            continue;
+        AppItem item;
+        item.id = id;
+        item.name = cleanName(stringValue(object.value(QStringLiteral("name"))).value_or(id));
+        item.kind = kind;
+        item.purchaseDate = normalizedDate(stringValue(object.value(QStringLiteral("purchaseDate"))).value_or(QString()));
+        items.append(std::move(item));
+    }
+    return items;
+}
+
+QString normalizedDate(const QString& text)
+{
+    const auto& months = monthTable();
+    if (const auto monthFirst = groups(QStringLiteral("([A-Za-z]{3})[A-Za-z]*\\.?\\s+(\\d{1,2})\\D+?(\\d{4})"), text)) {
+        const auto month = months.constFind(monthFirst->at(1));
+        if (month == months.cend())
+            return text;
+        return formattedDate(monthFirst->at(2), *month, monthFirst->at(3));
+    }
+    if (const auto dayFirst = groups(QStringLiteral("(\\d{1,2})\\D+?([A-Za-z]{3})[A-Za-z]*\\D*?(\\d{4})"), text)) {
+        const auto month = months.constFind(dayFirst->at(2));
+        if (month == months.cend())
+            return text;
+        return formattedDate(dayFirst->at(1), *month, dayFirst->at(3));
+    }
+    return text;
+}
+
+int dateKey(const std::optional<QString>& text)
+{
+    if (!text)
+        return 0;
+    const auto match = groups(QStringLiteral("^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"), *text);
+    if (!match)
+        return 0;
+    bool dayOk = false, monthOk = false, yearOk = false;
+    const int day = match->at(1).toInt(&dayOk);
+    const int month = match->at(2).toInt(&monthOk);
+    const int year = match->at(3).toInt(&yearOk);
+    if (!dayOk || !monthOk || !yearOk)
+        return 0;
+    return year * 10000 + month * 100 + day;
+}
+
+QStringList parseVersionIDs(const QString& text)
+{
+    static const QRegularExpression quotedDigits(QStringLiteral("(?<=\")\\d+(?=\")"),
+                                                 QRegularExpression::UseUnicodePropertiesOption);
+    if (!quotedDigits.isValid())
+        return {};
+    QStringList ids;
+    QSet<QString> seen;
+    for (auto it = quotedDigits.globalMatch(text); it.hasNext();) {
+        const QString id = it.next().captured(0);
+        if (!seen.contains(id)) {
+            seen.insert(id);
+            ids.append(id);
+        }
+    }
+    auto numeric = [](const QString& id) {
+        bool ok = false;
+        const qint64 value = id.toLongLong(&ok);
+        return ok ? value : 0;
+    };
+    std::stable_sort(ids.begin(), ids.end(), [&](const QString& a, const QString& b) { return numeric(a) > numeric(b); });
+    return ids;
+}
+
+VersionMeta parseVersionMeta(const QString& text)
+{
+    VersionMeta meta;
+    if (const auto display = groups(QStringLiteral("displayVersion=([^\\s,]+)"), text))
+        meta.display = display->at(1);
+    if (const auto minOS = groups(QStringLiteral("minimumOSVersion=([^\\s,]+)"), text))
+        meta.minOS = minOS->at(1);
+    return meta;
+}
+
+Progress parseProgress(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("[\\r\\n]"));
+    const QStringList pieces = text.split(lineBreak);
+    QString line;
+    for (auto it = pieces.crbegin(); it != pieces.crend(); ++it) {
+        if (!trimSpacesAndTabs(*it).isEmpty()) {
+            line = *it;
+            break;
+        }
+    }
+    Progress progress;
+    if (const auto percent = groups(QStringLiteral("(\\d{1,3})(?:\\.\\d+)?\\s*%"), line))
+        progress.fraction = std::min(1.0, percent->at(1).toInt() / 100.0);
+    if (const auto speed = groups(QStringLiteral("\\(([^()]*MB/s)\\)"), line))
+        progress.speed = speed->at(1);
+    return progress;
+}
+
+QList<AppItem> parseCatalog(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\R"));
+    static const QRegularExpression entry(QStringLiteral("^(.*?):\\s*(\\d{6,})\\s*$"),
+                                          QRegularExpression::UseUnicodePropertiesOption);
+    QList<AppItem> items;
+    for (const QString& line : text.split(lineBreak)) {
+        const QRegularExpressionMatch match = entry.match(line);
+        if (!match.hasMatch())
+            continue;
+        items.append(AppItem{match.captured(2), trimSpacesAndTabs(match.captured(1))});
+    }
+    return items;
+}
+
+} // namespace telmora

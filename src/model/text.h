@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace telmora {
+
+// The one regular-expression helper: first match of `pattern` anywhere in `text`,
+// entry 0 the whole match, entry k the k-th group ("" when a group took no part).
+// Absent when the pattern does not compile or nothing matches.
+[[nodiscard]] std::optional<QStringList> groups(const QString& pattern, const QString& text);
+
+// Deletes terminal control sequences (ESC "[" … final byte); other control characters stay.
+[[nodiscard]] QString removeControlSequences(const QString& text);
+
+// Compares dotted versions with digit runs taken as numbers ("17.10" > "17.9").
+// Negative, zero or positive like strcmp.
+[[nodiscard]] int compareVersions(const QString& a, const QString& b);
+
+// Trims spaces and tabs only (not line breaks) at both ends.
+[[nodiscard]] QString trimSpacesAndTabs(const QString& text);
+
+} // namespace telmora

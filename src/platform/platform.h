@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+#include <optional>
+
+// Everything that differs between desktop systems lives behind these functions;
+// linux.cpp and macos.cpp are the only sources with platform code.
+namespace telmora::platform {
+
+// The application package folder (Telmora.app) and its resource folder.
+[[nodiscard]] QString packageFolder();
+[[nodiscard]] QString resourcesFolder();
+
+// The system proxy settings as a dictionary with the keys HTTPSEnable, HTTPSProxy,
+// HTTPSPort, SOCKSEnable, SOCKSProxy, SOCKSPort; absent when the system has none.
+[[nodiscard]] std::optional<QVariantMap> proxySettings();
+
+// Makes a downloaded tool runnable (removes the quarantine mark where there is one).
+void clearQuarantine(const QString& path);
+
+// Moves a file to the user's trash; on failure returns the system's description.
+[[nodiscard]] std::optional<QString> moveToTrash(const QString& path);
+
+// Shows a file in the file manager (or opens its folder).
+void revealInFileManager(const QString& path);
+
+} // namespace telmora::platform
