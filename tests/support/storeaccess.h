@@ -1,0 +1,43 @@
+#pragma once
+
+#include "store/store.h"
+
+#include <QUuid>
+#include <memory>
+#include <optional>
+
+namespace telmora {
+
+// Lets tests put a Store into a given state (and read its private parts) without
+// running the workflows that normally lead there.
+class StoreTestAccess {
+public:
+    // published state
+    static void setEmail(Store& store, const std::optional<QString>& email) { store.setEmail(email); }
+    static void setJobs(Store& store, const QList<Job>& jobs) { store.setJobs(jobs); }
+    static void setFiles(Store& store, const QList<IPAFile>& files) { store.setFiles(files); }
+    static void setDevices(Store& store, const QList<Device>& devices) { store.setDevices(devices); }
+    static void setDetail(Store& store, const QString& id, const AppDetails& details) { store.setDetail(id, details); }
+    static void setInstalling(Store& store, const std::optional<QString>& file) { store.setInstalling(file); }
+    static void setInstallStatus(Store& store, const std::optional<QString>& status) { store.setInstallStatus(status); }
+    static void setInstallFraction(Store& store, const std::optional<double>& fraction) { store.setInstallFraction(fraction); }
+    static void setInstallQueue(Store& store, const QStringList& queue) { store.setInstallQueue(queue); }
+    static void setInstallErrors(Store& store, const QMap<QString, QString>& errors) { store.setInstallErrors(errors); }
+    static void setInstalled(Store& store, const QSet<QString>& installed) { store.setInstalled(installed); }
+
+    // A device with this version, selected, so readyDevice() reports it.
+    static void connectDevice(Store& store, const QString& iosVersion, const QString& udid = QStringLiteral("00008101-001A2B3C4D5E6F70"))
+    {
+        store.setDevices({Device{udid, QStringLiteral("iPhone"), iosVersion}});
+        store.setSelectedDevice(udid);
+    }
+
+    // internal state
+    static QHash<QString, QString>& fileApps(Store& store) { return store.m_fileApps; }
+    static void loadFileApps(Store& store) { store.loadFileApps(); }
+    static bool hasAfterLogin(const Store& store) { return static_cast<bool>(store.m_afterLogin); }
+    static std::optional<QUuid> runningJob(const Store& store) { return store.m_runningJob; }
+    static std::shared_ptr<PTYTool> runningTool(const Store& store) { return store.m_runningTool; }
+};
+
+} // namespace telmora
