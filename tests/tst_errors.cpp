@@ -1,0 +1,51 @@
+#include "model/errors.h"
+
+#include <QTest>
+
+using namespace telmora;
+
+class ErrorsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void friendlyError_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("message");
+        const QString unknown = QStringLiteral("Неизвестная ошибка");
+        QTest::newRow("empty") << "" << unknown;
+        QTest::newRow("only blanks and prompts") << " \r\n\t\x1b[31m\x1b[0m\nEnter email:\r\nEnter password: " << unknown;
+        QTest::newRow("lowest row wins") << "rate limited\npassword was incorrect" << "Неверная почта или пароль.";
+        QTest::newRow("case-insensitive") << "PASSWORD WAS INCORRECT" << "Неверная почта или пароль.";
+        QTest::newRow("licence") << "ERR error=\"license is required\"" << "Это приложение не приобреталось на этом аккаунте.";
+        QTest::newRow("purchase first") << "you must purchase this app first" << "Это приложение не приобреталось на этом аккаунте.";
+        QTest::newRow("apostrophe") << "curl: Couldn't resolve host" << "Нет связи с серверами Apple. Проверьте интернет или VPN.";
+        QTest::newRow("install refused") << "ERROR: Install failed. Got error \"x\" IXErrorDomain Code=46"
+                                         << "Удалите приложение с iPhone, перезагрузите его и попробуйте снова.";
+        QTest::newRow("untrusted") << "ERROR: Invalid HostID (-21)"
+                                   << "Компьютер и iPhone не доверяют друг другу. Отключите кабель, подключите снова и нажмите «Доверять» на iPhone.";
+        QTest::newRow("coloured line") << "\x1b[31merror: foo\x1b[0m" << "error: foo";
+        QTest::newRow("last error line") << "first error\nsecond error\ndone" << "second error";
+        QTest::newRow("last line") << "a\nb" << "b";
+        QTest::newRow("lower-case enter kept") << "enter something\n" << "enter something";
+        QTest::newRow("prompt dropped") << "odd\nEnter 2FA code: " << "odd";
+    }
+
+    void friendlyError()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, message);
+        QCOMPARE(telmora::friendlyError(raw), message);
+    }
+
+    void signInRefusedNamesTheAccountSite()
+    {
+        const QString message = telmora::friendlyError(QStringLiteral("ERR error=\"something went wrong\""));
+        QVERIFY(message.startsWith(QStringLiteral("Apple отказала во входе, не назвав причину.")));
+        QVERIFY(message.contains(QStringLiteral("проверьте на account.apple.com, что аккаунт")));
+        QVERIFY(message.endsWith(QStringLiteral("включены коды из 6 цифр.")));
+    }
+};
+
+QTEST_GUILESS_MAIN(ErrorsTest)
+#include "tst_errors.moc"

@@ -1,0 +1,172 @@
+#include "ipafixture.h"
+#include "model/ipa.h"
+
+#include <QCoroTask>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace telmora;
+using namespace telmora::test;
+
+namespace {
+
+std::optional<IPAInfo> read(const QString& path)
+{
+    return QCoro::waitFor(readIPAInfo(path));
+}
+
+QVariantMap plist(std::initializer_list<std::pair<QString, QVariant>> entries)
+{
+    QVariantMap map;
+    for (const auto& [key, value] : entries)
+        map.insert(key, value);
+    return map;
+}
+
+} // namespace
+
+class IpaTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_files;
+    QTemporaryDir m_tmp; // the process's temporary folder, to prove nothing is left there
+
+    QString path(const QString& name) const { return m_files.filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
+        QCOMPARE(QDir::tempPath(), QDir(m_tmp.path()).canonicalPath());
+    }
+
+    void cleanup()
+    {
+        // Reading a package must never leave a file in the temporary folder, on any path.
+        QVERIFY(QDir(m_tmp.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    void metadata_data()
+    {
+        QTest::addColumn<QVariantMap>("entries");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QStringList>("expected"); // name, version, minOS, platform
+
+        const QVariantMap full = plist({{"CFBundleDisplayName", "Maps"}, {"CFBundleName", "MapsApp"},
+                                        {"CFBundleShortVersionString", "7.4.1"}, {"MinimumOSVersion", "15.0"},
+                                        {"DTPlatformName", "iphoneos"}});
+        QTest::newRow("xml") << full << int(PlistFormat::xml) << QStringList{"Maps", "7.4.1", "15.0", "iOS"};
+        QTest::newRow("binary") << full << int(PlistFormat::binary) << QStringList{"Maps", "7.4.1", "15.0", "iOS"};
+        QTest::newRow("bundle name only") << plist({{"CFBundleName", "MapsApp"}, {"DTPlatformName", "MacOSX"}})
+                                          << int(PlistFormat::xml) << QStringList{"MapsApp", "0", "NA", "macOS"};
+        QTest::newRow("empty display name") << plist({{"CFBundleDisplayName", ""}, {"CFBundleName", "MapsApp"}})
+                                            << int(PlistFormat::binary) << QStringList{"App", "0", "NA", "iOS"};
+        QTest::newRow("no names, platforms array")
+            << plist({{"CFBundleSupportedPlatforms", QStringList{"AppleTVOS"}}}) << int(PlistFormat::xml)
+            << QStringList{"App", "0", "NA", "tvOS"};
+        QTest::newRow("watch") << plist({{"DTPlatformName", "WatchOS"}}) << int(PlistFormat::xml)
+                               << QStringList{"App", "0", "NA", "watchOS"};
+        QTest::newRow("values of other types ignored")
+            << plist({{"CFBundleShortVersionString", 3}, {"CFBundleSupportedPlatforms", "MacOSX"}})
+            << int(PlistFormat::binary) << QStringList{"App", "0", "NA", "iOS"};
+    }
+
+    void metadata()
+    {
+        QFETCH(QVariantMap, entries);
+        QFETCH(int, format);
+        QFETCH(QStringList, expected);
+        QVERIFY(writeIPA(path(QStringLiteral("app.ipa")), QStringLiteral("Maps"), entries, PlistFormat(format)));
+        const std::optional<IPAInfo> info = read(path(QStringLiteral("app.ipa")));
+        QVERIFY(info);
+        QCOMPARE((QStringList{info->name, info->version, info->minOS, info->platform}), expected);
+    }
+
+    void extensionPlistIsNeverTaken()
+    {
+        const QByteArray extension = makeInfoPlist(plist({{"CFBundleDisplayName", "Widget"}}));
+        const QByteArray app = makeInfoPlist(plist({{"CFBundleDisplayName", "Notes"}}), PlistFormat::binary);
+        QVERIFY(writeZip(path(QStringLiteral("ext.ipa")),
+                         {{"Payload/Notes.app/PlugIns/Widget.appex/Info.plist", extension},
+                          {"Payload/Notes.app/Frameworks/Kit.framework/Info.plist", extension},
+                          {"Payload/Notes.app/Info.plist", app}}));
+        QCOMPARE(read(path(QStringLiteral("ext.ipa")))->name, QStringLiteral("Notes"));
+    }
+
+    void appPlistAfterThousandsOfMembers()
+    {
+        QList<QPair<QString, QByteArray>> members;
+        for (int i = 0; i < 5000; ++i)
+            members.append({QStringLiteral("Payload/Big.app/Assets/file%1.dat").arg(i), QByteArray(16, 'x')});
+        members.append({QStringLiteral("Payload/Big.app/Info.plist"), makeInfoPlist(plist({{"CFBundleName", "Big"}}))});
+        QVERIFY(writeZip(path(QStringLiteral("big.ipa")), members, true));
+        QCOMPARE(read(path(QStringLiteral("big.ipa")))->name, QStringLiteral("Big"));
+    }
+
+    void unreadablePackagesGiveNothing_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain text named .ipa") << "text.ipa";
+        QTest::newRow("truncated archive") << "truncated.ipa";
+        QTest::newRow("no app plist") << "noplist.ipa";
+        QTest::newRow("plist that is not a dictionary") << "array.ipa";
+        QTest::newRow("damaged plist") << "damaged.ipa";
+        QTest::newRow("missing file") << "missing.ipa";
+    }
+
+    void unreadablePackagesGiveNothing()
+    {
+        QFETCH(QString, name);
+        QFile text(path(QStringLiteral("text.ipa")));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("this is not a zip archive\n");
+        text.close();
+
+        QVERIFY(writeIPA(path(QStringLiteral("whole.ipa")), QStringLiteral("A"), plist({{"CFBundleName", "A"}})));
+        QFile whole(path(QStringLiteral("whole.ipa")));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QFile truncated(path(QStringLiteral("truncated.ipa")));
+        QVERIFY(truncated.open(QIODevice::WriteOnly));
+        truncated.write(whole.read(whole.size() - 30));
+        truncated.close();
+
+        QVERIFY(writeZip(path(QStringLiteral("noplist.ipa")), {{"Payload/A.app/A", "bin"}, {"Info.plist", "x"}}));
+        QVERIFY(writeZip(path(QStringLiteral("array.ipa")),
+                         {{"Payload/A.app/Info.plist", R"(<?xml version="1.0"?><plist version="1.0"><array/></plist>)"}}));
+        QVERIFY(writeZip(path(QStringLiteral("damaged.ipa")), {{"Payload/A.app/Info.plist", "<plist><dict><key>"}}));
+
+        QVERIFY(!read(path(name)));
+    }
+
+    void fileNames_data()
+    {
+        QTest::addColumn<QString>("appName");
+        QTest::addColumn<QVariant>("account");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ordinary") << "Notes: Pro - Plus" << QVariant("user") << "2.1" << "Notes_Pro-Plus_2.1_iOS_15.0+_user.ipa";
+        QTest::newRow("no account, no app name") << "" << QVariant() << "2.1" << "Maps_Go_2.1_iOS_15.0+_account.ipa";
+        QTest::newRow("e-mail account") << "Notes" << QVariant("a.b@x.com") << "1" << "Notes_1_iOS_15.0+_a.b@x.com.ipa";
+        QTest::newRow("version escaping the folder") << "Notes" << QVariant("u") << "1/../../x" << "Notes_1....x_iOS_15.0+_u.ipa";
+        QTest::newRow("backslash and NUL") << "Notes" << QVariant(QStringLiteral("u\\..\\v") + QChar(0))
+                                           << "1" << "Notes_1_iOS_15.0+_u..v.ipa";
+    }
+
+    void fileNames()
+    {
+        QFETCH(QString, appName);
+        QFETCH(QVariant, account);
+        QFETCH(QString, version);
+        QFETCH(QString, expected);
+        const IPAInfo info{QStringLiteral("Maps Go"), version, QStringLiteral("15.0"), QStringLiteral("iOS")};
+        const std::optional<QString> accountText = account.isValid() ? std::optional<QString>(account.toString()) : std::nullopt;
+        const QString name = ipaFileName(info, appName, accountText);
+        QCOMPARE(name, expected);
+        QVERIFY(!name.contains(u'/') && !name.contains(u'\\') && !name.contains(QChar(0)));
+        QCOMPARE(QDir(m_files.path()).filePath(name).section(u'/', 0, -2), m_files.path());
+    }
+};
+
+QTEST_GUILESS_MAIN(IpaTest)
+#include "tst_ipa.moc"

@@ -1,0 +1,195 @@
+#include "model/parsers.h"
+#include "model/text.h"
+
+#include <QTest>
+
+using namespace telmora;
+
+class ParsersTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void groupsReturnsEveryCaptureOfTheFirstMatch()
+    {
+        QCOMPARE(groups(QStringLiteral("(a)(x)?(b)"), QStringLiteral("zzab ab")),
+                 (QStringList{QStringLiteral("ab"), QStringLiteral("a"), QString(), QStringLiteral("b")}));
+        QVERIFY(!groups(QStringLiteral("(unclosed"), QStringLiteral("unclosed")));
+        QVERIFY(!groups(QStringLiteral("q"), QStringLiteral("abc")));
+    }
+
+    void controlSequencesAreRemovedOtherControlsStay()
+    {
+        const QString text = QStringLiteral("\x1b[36memail=\x1b[0mj@x.com\r\x1b[2Kdone\x1b]0;title\x07\x1b");
+        QCOMPARE(removeControlSequences(text), QStringLiteral("email=j@x.com\rdone\x1b]0;title\x07\x1b"));
+    }
+
+    void versionComparison_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("two-digit minor") << "17.10" << "17.9" << 1;
+        QTest::newRow("major") << "9.3" << "10.0" << -1;
+        QTest::newRow("equal") << "15.0" << "15.0" << 0;
+        QTest::newRow("longer is newer") << "17.4" << "17.4.1" << -1;
+        QTest::newRow("leading zeros") << "17.04" << "17.4" << 0;
+        QTest::newRow("patch") << "14.8.1" << "15.0" << -1;
+    }
+
+    void versionComparison()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        const int result = compareVersions(a, b);
+        QCOMPARE((result > 0) - (result < 0), order);
+        const int reverse = compareVersions(b, a);
+        QCOMPARE((reverse > 0) - (reverse < 0), -order);
+    }
+
+    void searchOutput()
+    {
+        const QString output = QStringLiteral("3:04PM INF searching\n"
+                                              R"({"Apps":[{"ID":123456789,"Name":"Notes\nPro  Plus","bundleId":"demo-notes"},)"
+                                              R"({"id":""},{"id":"55555555"},{"id":"77777777","name":"Maps","version":"2.0"}]})");
+        const QList<AppItem> items = parseSearch(output);
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0].id, QStringLiteral("123456789"));
+        QCOMPARE(items[0].name, QStringLiteral("Notes Pro Plus"));
+        QCOMPARE(items[0].bundleID, std::optional<QString>(QStringLiteral("demo-notes")));
+        QVERIFY(!items[0].version);
+        QCOMPARE(items[1].name, QStringLiteral("55555555")); // no name: the id stands in
+        QCOMPARE(items[2].version, std::optional<QString>(QStringLiteral("2.0")));
+        QVERIFY(!items[2].kind && !items[2].purchaseDate);
+    }
+
+    void unreadableSearchOutputGivesNothing_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::newRow("no brace") << "ERR error=\"Not logged in\"";
+        QTest::newRow("broken json") << "{\"apps\":[";
+        QTest::newRow("no apps key") << "{\"count\":0}";
+        QTest::newRow("apps not an array") << "{\"apps\":{}}";
+        QTest::newRow("array of numbers") << "{\"apps\":[1,2]}";
+    }
+
+    void unreadableSearchOutputGivesNothing()
+    {
+        QFETCH(QString, output);
+        QVERIFY(parseSearch(output).isEmpty());
+    }
+
+    void cleanNameMakesOneLine()
+    {
+        QCOMPARE(cleanName(QStringLiteral(" \n\r\n  ")), QStringLiteral("Без названия"));
+        QCOMPARE(cleanName(QStringLiteral("A\r\nB   C ")), QStringLiteral("A B C"));
+    }
+
+    void purchasesOutput()
+    {
+        const QString line = QStringLiteral(
+            R"(3:04PM INF apps=[{"id":1,"kind":"iOS App ","name":"A","purchaseDate":"Mar 5, 2021"},{"id":2,"kind":"Book","name":"B"},)"
+            R"({"id":3,"kind":"Mac App","purchaseDate":"x"}] count=3 success=true)");
+        const std::optional<QList<AppItem>> items = parsePurchases(line);
+        QVERIFY(items);
+        QCOMPARE(items->size(), 2);
+        // Last array element first.
+        QCOMPARE(items->at(0).id, QStringLiteral("3"));
+        QCOMPARE(items->at(0).name, QStringLiteral("3"));
+        QCOMPARE(items->at(1).kind, std::optional<QString>(QStringLiteral("iOS App")));
+        QCOMPARE(items->at(1).purchaseDate, std::optional<QString>(QStringLiteral("05.03.2021")));
+
+        QVERIFY(!parsePurchases(QStringLiteral("ERR error=\"Not logged in\" success=false")));
+        QCOMPARE(parsePurchases(QStringLiteral("INF apps=[] count=0")), std::optional<QList<AppItem>>(QList<AppItem>{}));
+        QVERIFY(!parsePurchases(QStringLiteral("apps=[1,2]")));
+    }
+
+    void dates_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("normalized");
+        QTest::addColumn<int>("key");
+        QTest::newRow("month first") << "Mar 5, 2021" << "05.03.2021" << 20210305;
+        QTest::newRow("day first") << "5 March 2021" << "05.03.2021" << 20210305;
+        QTest::newRow("abbreviation with point") << "Sept. 17, 2024" << "17.09.2024" << 20240917;
+        QTest::newRow("iso stays") << "2021-03-05" << "2021-03-05" << 0;
+        QTest::newRow("lower-case month stays") << "mar 5, 2021" << "mar 5, 2021" << 0;
+        QTest::newRow("empty") << "" << "" << 0;
+    }
+
+    void dates()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, normalized);
+        QFETCH(int, key);
+        QCOMPARE(normalizedDate(raw), normalized);
+        QCOMPARE(dateKey(normalizedDate(raw)), key);
+    }
+
+    void absentDateSortsOldest() { QCOMPARE(dateKey(std::nullopt), 0); }
+
+    void versionIDs()
+    {
+        QCOMPARE(parseVersionIDs(QStringLiteral(R"({"ids":["812","99","812","1005"],"x":"ab"})")),
+                 (QStringList{QStringLiteral("1005"), QStringLiteral("812"), QStringLiteral("99")}));
+        QVERIFY(parseVersionIDs(QStringLiteral("externalVersionIdentifiers=[]")).isEmpty());
+    }
+
+    void versionMeta()
+    {
+        const VersionMeta meta = parseVersionMeta(QStringLiteral("displayVersion=2.3.1, minimumOSVersion=15.0"));
+        QCOMPARE(meta.display, std::optional<QString>(QStringLiteral("2.3.1")));
+        QCOMPARE(meta.minOS, std::optional<QString>(QStringLiteral("15.0")));
+        const VersionMeta none = parseVersionMeta(QStringLiteral("ERR error=\"license is required\""));
+        QVERIFY(!none.display && !none.minOS);
+    }
+
+    void progress_data()
+    {
+        QTest::addColumn<QString>("chunk");
+        QTest::addColumn<QVariant>("fraction");
+        QTest::addColumn<QVariant>("speed");
+        QTest::newRow("last non-blank line wins") << "12.5%\r 47.9% (3.2 MB/s)\n" << QVariant(0.47) << QVariant("3.2 MB/s");
+        QTest::newRow("capped") << "250%" << QVariant(1.0) << QVariant();
+        QTest::newRow("progress bar") << "\r      \r\rdownloading  45% |████     | (45/100 MB, 3.2 MB/s) "
+                                      << QVariant(0.45) << QVariant("45/100 MB, 3.2 MB/s");
+        QTest::newRow("installer") << "\rInstall: VerifyingApplication (40%)" << QVariant(0.40) << QVariant();
+        QTest::newRow("nothing") << "Copying 'app.ipa' to device... DONE.\n" << QVariant() << QVariant();
+    }
+
+    void progress()
+    {
+        QFETCH(QString, chunk);
+        QFETCH(QVariant, fraction);
+        QFETCH(QVariant, speed);
+        const Progress progress = parseProgress(chunk);
+        QCOMPARE(progress.fraction.has_value(), fraction.isValid());
+        if (progress.fraction)
+            QCOMPARE(*progress.fraction, fraction.toDouble());
+        QCOMPARE(progress.speedValue(), speed);
+    }
+
+    void catalog()
+    {
+        const QList<AppItem> items = parseCatalog(QStringLiteral("Notes: Sub: 1234567\nBad line\r\nShort: 12345\n  Яндекс Карты :313877526  \n"));
+        QCOMPARE(items.size(), 2);
+        QCOMPARE(items[0].name, QStringLiteral("Notes: Sub"));
+        QCOMPARE(items[0].id, QStringLiteral("1234567"));
+        QCOMPARE(items[1].name, QStringLiteral("Яндекс Карты"));
+    }
+
+    void shippedCatalogIsComplete()
+    {
+        QFile file(QStringLiteral(TELMORA_SOURCE_DIR "/resources/AppsList.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<AppItem> items = parseCatalog(QString::fromUtf8(file.readAll()));
+        QVERIFY(items.size() >= 200);
+        QSet<QString> ids;
+        for (const AppItem& item : items)
+            ids.insert(item.id);
+        QCOMPARE(ids.size(), items.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(ParsersTest)
+#include "tst_parsers.moc"

@@ -1,0 +1,96 @@
+#include "model/records.h"
+
+#include <QJsonDocument>
+#include <QSet>
+#include <QTest>
+
+using namespace telmora;
+
+class RecordsTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void appItemJsonWritesOnlyPresentFields()
+    {
+        const AppItem bare{QStringLiteral("123456"), QStringLiteral("Notes")};
+        const QJsonObject object = bare.toJson();
+        QCOMPARE(object.keys(), (QStringList{QStringLiteral("id"), QStringLiteral("name")}));
+
+        AppItem full = bare;
+        full.bundleID = QStringLiteral("demo.notes");
+        full.kind = QStringLiteral("iOS App");
+        full.purchaseDate = QStringLiteral("05.03.2021");
+        full.version = QString(); // present but empty is still written
+        QCOMPARE(full.toJson().size(), 6);
+        QCOMPARE(AppItem::fromJson(full.toJson()), full);
+    }
+
+    void appItemJsonReading_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<bool>("kindPresent");
+        QTest::newRow("null kind") << QByteArray(R"({"id":"1","name":"A","kind":null})") << true << false;
+        QTest::newRow("missing optionals, other keys") << QByteArray(R"({"id":"1","name":"A","extra":5})") << true << false;
+        QTest::newRow("kind present") << QByteArray(R"({"id":"1","name":"A","kind":"Mac App"})") << true << true;
+        QTest::newRow("numeric id") << QByteArray(R"({"id":1,"name":"A"})") << false << false;
+        QTest::newRow("missing name") << QByteArray(R"({"id":"1"})") << false << false;
+        QTest::newRow("optional of wrong type") << QByteArray(R"({"id":"1","name":"A","version":3})") << false << false;
+    }
+
+    void appItemJsonReading()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, readable);
+        QFETCH(bool, kindPresent);
+        const std::optional<AppItem> item = AppItem::fromJson(QJsonDocument::fromJson(json).object());
+        QCOMPARE(item.has_value(), readable);
+        if (item)
+            QCOMPARE(item->kind.has_value(), kindPresent);
+    }
+
+    void oneBadElementMakesTheWholeListUnreadable()
+    {
+        const QJsonArray array = QJsonDocument::fromJson(R"([{"id":"1","name":"A"},{"id":"2"}])").array();
+        QVERIFY(!appItemsFromJson(array));
+        const QJsonArray good = QJsonDocument::fromJson(R"([{"id":"1","name":"A"},{"id":"2","name":"B"}])").array();
+        QCOMPARE(appItemsFromJson(good)->size(), 2);
+    }
+
+    void equalityAndHashCoverEveryField()
+    {
+        const AppItem a{QStringLiteral("1"), QStringLiteral("A")};
+        AppItem renamed = a;
+        renamed.name = QStringLiteral("B");
+        QVERIFY(a != renamed); // same identity, different value
+        AppItem absentVersusEmpty = a;
+        absentVersusEmpty.version = QString();
+        QVERIFY(a != absentVersusEmpty);
+        QSet<AppItem> set{a, renamed, absentVersusEmpty, a};
+        QCOMPARE(set.size(), 3);
+
+        IPAFile file{QStringLiteral("/d/A.ipa"), IPAInfo{QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("NA"), QStringLiteral("iOS")}, 10};
+        IPAFile touched = file;
+        touched.modified = QDateTime::currentDateTimeUtc();
+        QVERIFY(file != touched);
+        QCOMPARE(file.url, touched.url);
+        QCOMPARE(qHash(file), qHash(IPAFile(file)));
+
+        AppDetails details;
+        AppDetails withArtwork;
+        withArtwork.artwork = QUrl(QStringLiteral("https://example.com/a.png"));
+        QVERIFY(details != withArtwork);
+        QVERIFY(qHash(details) != qHash(withArtwork));
+    }
+
+    void optionalFieldsReachQmlAsUndefined()
+    {
+        AppItem item{QStringLiteral("1"), QStringLiteral("A")};
+        QVERIFY(!item.bundleIDValue().isValid());
+        item.bundleID = QStringLiteral("x");
+        QCOMPARE(item.bundleIDValue().toString(), QStringLiteral("x"));
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordsTest)
+#include "tst_records.moc"
