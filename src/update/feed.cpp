@@ -19,6 +19,11 @@ namespace telmora {
 namespace {
 
 constexpr qint64 maximumArchiveSize = 800000000;
+
+struct LaterDelete {
+    // The reply may still be inside its own signal emission when the coroutine resumes.
+    void operator()(QObject* object) const { object->deleteLater(); }
+};
 constexpr int feedTimeoutMs = 15000;
 
 QString textEntry(const QJsonObject& object, const QString& key)
@@ -231,7 +236,7 @@ QCoro::Task<std::optional<UpdateOffer>> fetchUpdateOffer(QNetworkAccessManager& 
     QNetworkRequest request(feedURL);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(feedTimeoutMs);
-    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    const std::unique_ptr<QNetworkReply, LaterDelete> reply(network.get(request));
     co_await reply.get();
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
