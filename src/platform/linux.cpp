@@ -7,8 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
+
+#include <initializer_list>
+
+// GLib names a struct member "signals", which Qt defines as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#pragma pop_macro("signals")
 
 namespace telmora::platform {
 
@@ -25,44 +32,86 @@ QString resourcesFolder()
 
 namespace {
 
-// One `gsettings get` value, without the quotes GVariant text puts around strings.
-std::optional<QString> gsetting(const QString& schema, const QString& key)
-{
-    QProcess process;
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(QStringLiteral("gsettings"), {QStringLiteral("get"), schema, key});
-    if (!process.waitForFinished(2000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return std::nullopt;
-    QString value = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-    if (value.size() >= 2 && value.startsWith(u'\'') && value.endsWith(u'\''))
-        value = value.mid(1, value.size() - 2);
-    return value;
-}
+// GNOME's proxy schemas, looked up once. Each is null when not installed: g_settings_new
+// aborts the process on a missing schema, so the lookup must come first. The objects are
+// kept for the life of the process; reads are cheap and always current.
+struct GnomeProxySettings {
+    GSettings* proxy = nullptr;
+    GSettings* https = nullptr;
+    GSettings* socks = nullptr;
+
+    GnomeProxySettings()
+    {
+        GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+        if (!source)
+            return;
+        proxy = open(source, "org.gnome.system.proxy", {{"mode", "s"}});
+        https = open(source, "org.gnome.system.proxy.https", {{"host", "s"}, {"port", "i"}});
+        socks = open(source, "org.gnome.system.proxy.socks", {{"host", "s"}, {"port", "i"}});
+    }
+
+    struct Key {
+        const char* name;
+        const char* type;
+    };
+
+    // The schema's settings, or null when the schema or one of the keys we read (with
+    // the type we read it as) is missing.
+    static GSettings* open(GSettingsSchemaSource* source, const char* id, std::initializer_list<Key> keys)
+    {
+        GSettingsSchema* schema = g_settings_schema_source_lookup(source, id, TRUE);
+        if (!schema)
+            return nullptr;
+        bool usable = true;
+        for (const Key& key : keys) {
+            if (!g_settings_schema_has_key(schema, key.name)) {
+                usable = false;
+                break;
+            }
+            GSettingsSchemaKey* schemaKey = g_settings_schema_get_key(schema, key.name);
+            usable = g_variant_type_equal(g_settings_schema_key_get_value_type(schemaKey), G_VARIANT_TYPE(key.type));
+            g_settings_schema_key_unref(schemaKey);
+            if (!usable)
+                break;
+        }
+        GSettings* settings = usable ? g_settings_new_full(schema, nullptr, nullptr) : nullptr;
+        g_settings_schema_unref(schema);
+        return settings;
+    }
+
+    static QString text(GSettings* settings, const char* key)
+    {
+        gchar* value = g_settings_get_string(settings, key);
+        const QString result = QString::fromUtf8(value);
+        g_free(value);
+        return result;
+    }
+};
 
 } // namespace
 
 std::optional<QVariantMap> proxySettings()
 {
-    // GNOME keeps the desktop's proxy in gsettings; other desktops give no dictionary.
-    const std::optional<QString> mode = gsetting(QStringLiteral("org.gnome.system.proxy"), QStringLiteral("mode"));
-    if (!mode)
+    // Without GNOME's schemas the desktop keeps no proxy setting we can read.
+    static const GnomeProxySettings gnome;
+    if (!gnome.proxy)
         return std::nullopt;
     QVariantMap settings;
-    if (*mode != u"manual")
+    if (GnomeProxySettings::text(gnome.proxy, "mode") != u"manual")
         return settings;
-    auto addProxy = [&](const QString& schema, const QString& prefix) {
-        const std::optional<QString> host = gsetting(schema, QStringLiteral("host"));
-        const std::optional<QString> port = gsetting(schema, QStringLiteral("port"));
-        bool portOk = false;
-        const int portNumber = port ? port->toInt(&portOk) : 0;
-        if (!host || host->isEmpty() || !portOk || portNumber <= 0)
+    auto addProxy = [&](GSettings* schema, const QString& prefix) {
+        if (!schema)
+            return;
+        const QString host = GnomeProxySettings::text(schema, "host");
+        const int port = g_settings_get_int(schema, "port");
+        if (host.isEmpty() || port <= 0)
             return;
         settings.insert(prefix + QStringLiteral("Enable"), 1);
-        settings.insert(prefix + QStringLiteral("Proxy"), *host);
-        settings.insert(prefix + QStringLiteral("Port"), portNumber);
+        settings.insert(prefix + QStringLiteral("Proxy"), host);
+        settings.insert(prefix + QStringLiteral("Port"), port);
     };
-    addProxy(QStringLiteral("org.gnome.system.proxy.https"), QStringLiteral("HTTPS"));
-    addProxy(QStringLiteral("org.gnome.system.proxy.socks"), QStringLiteral("SOCKS"));
+    addProxy(gnome.https, QStringLiteral("HTTPS"));
+    addProxy(gnome.socks, QStringLiteral("SOCKS"));
     return settings;
 }
 

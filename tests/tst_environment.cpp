@@ -1,0 +1,237 @@
+// The proxy rules, the child environment, the default tool folder and GNOME's proxy
+// settings read through GIO.
+#include "platform/platform.h"
+#include "tools/bin.h"
+#include "tools/environment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace telmora;
+
+namespace {
+
+QVariantMap map(std::initializer_list<std::pair<const char*, QVariant>> entries)
+{
+    QVariantMap result;
+    for (const auto& [key, value] : entries)
+        result.insert(QString::fromLatin1(key), value);
+    return result;
+}
+
+const QVariantMap httpsOn = map({{"HTTPSEnable", 1}, {"HTTPSProxy", QStringLiteral("h")}, {"HTTPSPort", 8080}});
+const QVariantMap socksOn = map({{"SOCKSEnable", 1}, {"SOCKSProxy", QStringLiteral("s")}, {"SOCKSPort", 1080}});
+
+QVariantMap merged(QVariantMap a, const QVariantMap& b)
+{
+    a.insert(b);
+    return a;
+}
+
+QVariantMap with(QVariantMap settings, const char* key, const QVariant& value)
+{
+    if (value.isValid())
+        settings.insert(QString::fromLatin1(key), value);
+    else
+        settings.remove(QString::fromLatin1(key));
+    return settings;
+}
+
+bool writeFile(const QString& path, const QByteArray& contents)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
+}
+
+} // namespace
+
+using OptionalSettings = std::optional<QVariantMap>;
+using OptionalText = std::optional<QString>;
+Q_DECLARE_METATYPE(OptionalSettings)
+Q_DECLARE_METATYPE(OptionalText)
+
+class EnvironmentTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void systemProxyRules_data()
+    {
+        QTest::addColumn<OptionalSettings>("settings");
+        QTest::addColumn<OptionalText>("expected");
+        const OptionalText none;
+
+        QTest::newRow("no dictionary") << OptionalSettings() << none;
+        QTest::newRow("empty dictionary") << OptionalSettings(QVariantMap()) << none;
+        QTest::newRow("https") << OptionalSettings(httpsOn) << OptionalText(QStringLiteral("http://h:8080"));
+        QTest::newRow("socks") << OptionalSettings(socksOn) << OptionalText(QStringLiteral("socks5h://s:1080"));
+        QTest::newRow("https wins over socks") << OptionalSettings(merged(httpsOn, socksOn))
+                                               << OptionalText(QStringLiteral("http://h:8080"));
+        QTest::newRow("https without port falls to socks")
+            << OptionalSettings(merged(with(httpsOn, "HTTPSPort", {}), socksOn))
+            << OptionalText(QStringLiteral("socks5h://s:1080"));
+        QTest::newRow("https enable 0") << OptionalSettings(with(httpsOn, "HTTPSEnable", 0)) << none;
+        QTest::newRow("https enable 2") << OptionalSettings(with(httpsOn, "HTTPSEnable", 2)) << none;
+        QTest::newRow("https enable text") << OptionalSettings(with(httpsOn, "HTTPSEnable", QStringLiteral("1")))
+                                           << none;
+        QTest::newRow("https enable boolean") << OptionalSettings(with(httpsOn, "HTTPSEnable", true)) << none;
+        QTest::newRow("https enable text, socks on")
+            << OptionalSettings(merged(with(httpsOn, "HTTPSEnable", QStringLiteral("1")), socksOn))
+            << OptionalText(QStringLiteral("socks5h://s:1080"));
+        QTest::newRow("https port text") << OptionalSettings(with(httpsOn, "HTTPSPort", QStringLiteral("8080")))
+                                         << none;
+        QTest::newRow("https host not text") << OptionalSettings(with(httpsOn, "HTTPSProxy", 42)) << none;
+        QTest::newRow("wide integers") << OptionalSettings(map({{"HTTPSEnable", qlonglong(1)},
+                                                                {"HTTPSProxy", QStringLiteral("proxy.local")},
+                                                                {"HTTPSPort", quint64(3128)}}))
+                                       << OptionalText(QStringLiteral("http://proxy.local:3128"));
+        QTest::newRow("socks disabled") << OptionalSettings(with(socksOn, "SOCKSEnable", 0)) << none;
+        QTest::newRow("plain http is not consulted")
+            << OptionalSettings(map({{"HTTPEnable", 1}, {"HTTPProxy", QStringLiteral("p")}, {"HTTPPort", 80}})) << none;
+    }
+
+    void systemProxyRules()
+    {
+        QFETCH(OptionalSettings, settings);
+        QFETCH(OptionalText, expected);
+        QCOMPARE(systemProxy(settings), expected);
+    }
+
+    void environmentRules_data()
+    {
+        QTest::addColumn<QStringList>("variables"); // NAME=value pairs of the application
+        QTest::addColumn<OptionalText>("proxy");    // what the system settings give
+        QTest::addColumn<bool>("unchanged");
+        QTest::addColumn<bool>("asked");
+        const OptionalText systemValue(QStringLiteral("http://h:8080"));
+
+        QTest::newRow("HTTPS_PROXY wins") << QStringList{"HTTPS_PROXY=http://user:1"} << systemValue << true << false;
+        QTest::newRow("https_proxy wins") << QStringList{"https_proxy=http://user:1"} << systemValue << true << false;
+        QTest::newRow("ALL_PROXY wins") << QStringList{"ALL_PROXY=socks5://user:1"} << systemValue << true << false;
+        QTest::newRow("all_proxy wins") << QStringList{"all_proxy=socks5://user:1"} << systemValue << true << false;
+        QTest::newRow("empty user value does not count") << QStringList{"HTTPS_PROXY="} << systemValue << false << true;
+        QTest::newRow("only http_proxy") << QStringList{"http_proxy=http://old:1"} << systemValue << false << true;
+        QTest::newRow("only HTTP_PROXY") << QStringList{"HTTP_PROXY=http://old:1"} << systemValue << false << true;
+        QTest::newRow("no system proxy") << QStringList{"http_proxy=http://old:1"} << OptionalText() << true << true;
+    }
+
+    void environmentRules()
+    {
+        QFETCH(QStringList, variables);
+        QFETCH(OptionalText, proxy);
+        QFETCH(bool, unchanged);
+        QFETCH(bool, asked);
+
+        QProcessEnvironment base;
+        base.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        for (const QString& variable : variables) {
+            const qsizetype equals = variable.indexOf(u'=');
+            base.insert(variable.left(equals), variable.mid(equals + 1));
+        }
+        bool wasAsked = false;
+        const QProcessEnvironment result = toolEnvironment(base, [&] {
+            wasAsked = true;
+            return proxy;
+        });
+        QCOMPARE(wasAsked, asked);
+        if (unchanged) {
+            QVERIFY(result == base);
+            return;
+        }
+        QCOMPARE(result.value(QStringLiteral("https_proxy")), *proxy);
+        QCOMPARE(result.value(QStringLiteral("http_proxy")), *proxy);
+        // Everything else as it was, upper-case HTTP_PROXY included.
+        QProcessEnvironment rest = result;
+        rest.remove(QStringLiteral("https_proxy"));
+        rest.remove(QStringLiteral("http_proxy"));
+        QProcessEnvironment expectedRest = base;
+        expectedRest.remove(QStringLiteral("http_proxy"));
+        QVERIFY(rest == expectedRest);
+    }
+
+    void toolEnvironmentUsesProcessEnvironmentAndSettings()
+    {
+        const QVariantMap settings = httpsOn;
+        setProxySettingsSourceForTesting([settings] { return OptionalSettings(settings); });
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
+
+        qputenv("http_proxy", "http://old:3128");
+        QProcessEnvironment environment = toolEnvironment();
+        QCOMPARE(environment.value(QStringLiteral("https_proxy")), QStringLiteral("http://h:8080"));
+        QCOMPARE(environment.value(QStringLiteral("http_proxy")), QStringLiteral("http://h:8080"));
+
+        qputenv("HTTPS_PROXY", "http://mine:1");
+        environment = toolEnvironment();
+        QVERIFY(environment == QProcessEnvironment::systemEnvironment());
+
+        qunsetenv("HTTPS_PROXY");
+        qunsetenv("http_proxy");
+        setProxySettingsSourceForTesting({});
+    }
+
+    void defaultToolFolderIsInPackageResources()
+    {
+        if (qEnvironmentVariableIsSet("CRVEL_BIN_DIR"))
+            QSKIP("CRVEL_BIN_DIR is set for this run");
+        QCOMPARE(Bin::dir(), platform::resourcesFolder() + QStringLiteral("/bin"));
+        QCOMPARE(Bin::tool(QStringLiteral("ipatool")), platform::resourcesFolder() + QStringLiteral("/bin/ipatool"));
+    }
+
+    void gnomeProxySettings()
+    {
+        // A private copy of GNOME's proxy schemas and a key file back end, set up before
+        // anything in this process touches GSettings.
+        const QString compiler = QStandardPaths::findExecutable(QStringLiteral("glib-compile-schemas"));
+        if (compiler.isEmpty())
+            QSKIP("glib-compile-schemas is not installed");
+        QTemporaryDir root;
+        const QString schemas = root.filePath(QStringLiteral("schemas"));
+        const QByteArray schema = R"(<schemalist>
+  <schema id="org.gnome.system.proxy" path="/system/proxy/">
+    <child name="https" schema="org.gnome.system.proxy.https"/>
+    <child name="socks" schema="org.gnome.system.proxy.socks"/>
+    <key name="mode" type="s"><default>'none'</default></key>
+  </schema>
+  <schema id="org.gnome.system.proxy.https" path="/system/proxy/https/">
+    <key name="host" type="s"><default>''</default></key>
+    <key name="port" type="i"><default>0</default></key>
+  </schema>
+  <schema id="org.gnome.system.proxy.socks" path="/system/proxy/socks/">
+    <key name="host" type="s"><default>''</default></key>
+    <key name="port" type="i"><default>0</default></key>
+  </schema>
+</schemalist>
+)";
+        QVERIFY(writeFile(schemas + QStringLiteral("/org.gnome.system.proxy.gschema.xml"), schema));
+        QCOMPARE(QProcess::execute(compiler, {schemas}), 0);
+        const QString keyfile = root.filePath(QStringLiteral("config/glib-2.0/settings/keyfile"));
+        QVERIFY(writeFile(keyfile, "[system/proxy]\nmode='manual'\n\n"
+                                   "[system/proxy/https]\nhost='proxy.example'\nport=3128\n\n"
+                                   "[system/proxy/socks]\nhost='socks.example'\nport=0\n"));
+        qputenv("GSETTINGS_SCHEMA_DIR", QFile::encodeName(schemas));
+        qputenv("GSETTINGS_BACKEND", "keyfile");
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath(QStringLiteral("config"))));
+
+        // A SOCKS proxy without a port is no proxy.
+        QCOMPARE(platform::proxySettings(),
+                 OptionalSettings(map({{"HTTPSEnable", 1},
+                                       {"HTTPSProxy", QStringLiteral("proxy.example")},
+                                       {"HTTPSPort", 3128}})));
+        QCOMPARE(systemProxy(), OptionalText(QStringLiteral("http://proxy.example:3128")));
+
+        // Later changes are seen without restarting.
+        QVERIFY(writeFile(keyfile, "[system/proxy]\nmode='none'\n\n"
+                                   "[system/proxy/https]\nhost='proxy.example'\nport=3128\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(platform::proxySettings(), OptionalSettings(QVariantMap()), 30000);
+        QCOMPARE(systemProxy(), OptionalText());
+    }
+};
+
+QTEST_GUILESS_MAIN(EnvironmentTest)
+#include "tst_environment.moc"
