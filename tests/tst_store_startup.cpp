@@ -1,0 +1,143 @@
+// Start-up: folders of the old product name, leftovers of interrupted downloads, and the
+// sign-in form that opens by itself only when there is no account at all.
+#include "store/store.h"
+
+#include "accountsfixture.h"
+#include "simworld.h"
+#include "temphome.h"
+
+#include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+using namespace telmora;
+using telmora::test::TempHome;
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& content = "x")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class StoreStartupTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { test::useSimulatedTools(); }
+
+    void oldFoldersMoveOnlyWhereNothingIsInTheWay_data()
+    {
+        QTest::addColumn<bool>("targetsExist");
+        QTest::newRow("first start after the old product") << false;
+        QTest::newRow("Telmora folders already there") << true;
+    }
+
+    void oldFoldersMoveOnlyWhereNothingIsInTheWay()
+    {
+        QFETCH(bool, targetsExist);
+        TempHome home;
+        const QString downloads = home.downloadsFolder();
+        const QString data = home.dataFolder();
+        const QString oldDownloads = QFileInfo(downloads).absolutePath() + QStringLiteral("/Carvell");
+        const QString oldData = QFileInfo(data).absolutePath() + QStringLiteral("/Carvell");
+        QVERIFY(writeFile(oldDownloads + QStringLiteral("/Old.ipa"), "old package"));
+        QVERIFY(writeFile(oldData + QStringLiteral("/files.json"), "{}"));
+        if (targetsExist) {
+            QVERIFY(writeFile(downloads + QStringLiteral("/New.ipa"), "new package"));
+            QVERIFY(writeFile(data + QStringLiteral("/files.json"), "{\"new\":\"1\"}"));
+        }
+
+        Store::prepareFolders(downloads, data);
+
+        if (targetsExist) {
+            QCOMPARE(readFile(oldDownloads + QStringLiteral("/Old.ipa")), QByteArray("old package"));
+            QCOMPARE(readFile(oldData + QStringLiteral("/files.json")), QByteArray("{}"));
+            QVERIFY(!QFile::exists(downloads + QStringLiteral("/Old.ipa")));
+            QCOMPARE(readFile(data + QStringLiteral("/files.json")), QByteArray("{\"new\":\"1\"}"));
+        } else {
+            QVERIFY(!QFileInfo::exists(oldDownloads));
+            QVERIFY(!QFileInfo::exists(oldData));
+            QCOMPARE(readFile(downloads + QStringLiteral("/Old.ipa")), QByteArray("old package"));
+            QCOMPARE(readFile(data + QStringLiteral("/files.json")), QByteArray("{}"));
+        }
+    }
+
+    void leftoversAreSweptOnlyAtTheTop()
+    {
+        TempHome home;
+        const QString downloads = home.downloadsFolder();
+        QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-1234/App.ipa.tmp")));
+        QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-file")));
+        QVERIFY(writeFile(downloads + QStringLiteral("/Kept/.tmp-inner/part")));
+        QVERIFY(writeFile(downloads + QStringLiteral("/App.ipa")));
+        QVERIFY(writeFile(downloads + QStringLiteral("/x.tmp-y")));
+
+        Store::prepareFolders(downloads, home.dataFolder());
+
+        QVERIFY(!QFileInfo::exists(downloads + QStringLiteral("/.tmp-1234")));
+        QVERIFY(!QFileInfo::exists(downloads + QStringLiteral("/.tmp-file")));
+        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/Kept/.tmp-inner/part")));
+        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/App.ipa")));
+        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/x.tmp-y")));
+    }
+
+    void signInFormOpensOnlyWithoutAnyAccount_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("no account at all") << false << false << true;
+        QTest::newRow("only a saved account") << false << true << false;
+        QTest::newRow("signed in") << true << false << false;
+    }
+
+    void signInFormOpensOnlyWithoutAnyAccount()
+    {
+        QFETCH(bool, signedIn);
+        QFETCH(bool, saved);
+        QFETCH(bool, opens);
+        TempHome home;
+        test::SimWorld world;
+        world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna"));
+        world.write();
+        if (signedIn)
+            test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
+        if (saved) {
+            // A remembered account's folder, as switching away from it leaves it.
+            test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
+            QDir session(home.filePath(QStringLiteral(".ipatool")));
+            QVERIFY(session.mkpath(QStringLiteral("anna@example.com")));
+            for (const QString name : {QStringLiteral("account"), QStringLiteral("cookies"), QStringLiteral("login")})
+                QVERIFY(session.rename(name, QStringLiteral("anna@example.com/") + name));
+        }
+
+        StoreOptions options = test::storeOptions();
+        options.autoStart = true;
+        Store store(options);
+        QTRY_VERIFY_WITH_TIMEOUT(store.authChecked(), 20000);
+        // The form opens in the same step of the start-up as the check.
+        QCOMPARE(store.showLogin(), opens);
+        QCOMPARE(store.email().has_value(), signedIn);
+        QCOMPARE(store.savedAccounts().isEmpty(), !saved);
+        if (opens) {
+            QCOMPARE(store.loginStep(), LoginStep::form());
+            QVERIFY(!store.addingAccount());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(StoreStartupTest)
+#include "tst_store_startup.moc"
