@@ -337,7 +337,8 @@ private:
         return true;
     }
 
-    bool ask(const QByteArray& text, bool echo, QString* answer, const char* what)
+    // A prompt on the terminal; a run that may not ask, or gets no answer, fails.
+    void ask(const QByteArray& text, bool echo, QString* answer, const char* what)
     {
         if (!m_interactive)
             m_log.fail(QStringLiteral("%1 is required").arg(QLatin1String(what)));
@@ -346,7 +347,6 @@ private:
         if (!prompt(text, echo, &bytes))
             m_log.fail(QStringLiteral("failed to read %1: EOF").arg(QLatin1String(what)));
         *answer = QString::fromUtf8(bytes).trimmed();
-        return true;
     }
 
     int login()

@@ -77,6 +77,7 @@ public:
 
     SimWorld& addAccount(const QString& email, const QString& password, const QString& name,
                          const QString& twoFactorCode = {}, bool repeatPromptOnWrongPassword = false);
+    // For an account added before.
     SimWorld& addPurchase(const QString& email, const QString& appID, const QString& name, const QDate& date,
                           const QString& kind = QStringLiteral("iOS App"));
     SimWorld& addApp(const QString& id, const QString& bundleID, const QString& name, double price = 0);
