@@ -24,6 +24,13 @@ private Q_SLOTS:
                                          << "Удалите приложение с iPhone, перезагрузите его и попробуйте снова.";
         QTest::newRow("untrusted") << "ERROR: Invalid HostID (-21)"
                                    << "Компьютер и iPhone не доверяют друг другу. Отключите кабель, подключите снова и нажмите «Доверять» на iPhone.";
+        QTest::newRow("phone refusing the computer is no network failure")
+            << "ERROR: Could not connect to lockdownd: Invalid HostID (-21)"
+            << "Компьютер и iPhone не доверяют друг другу. Отключите кабель, подключите снова и нажмите «Доверять» на iPhone.";
+        QTest::newRow("pairing pending keeps the tool's line")
+            << "ERROR: Could not connect to lockdownd: Pairing dialog response pending (-19)"
+            << "ERROR: Could not connect to lockdownd: Pairing dialog response pending (-19)";
+        QTest::newRow("network failure") << "Could not connect to server" << "Нет связи с серверами Apple. Проверьте интернет или VPN.";
         QTest::newRow("coloured line") << "\x1b[31merror: foo\x1b[0m" << "error: foo";
         QTest::newRow("last error line") << "first error\nsecond error\ndone" << "second error";
         QTest::newRow("last line") << "a\nb" << "b";

@@ -21,6 +21,10 @@ const QString& signInRefusedMessage()
 
 using Row = std::pair<QString, QString>;
 
+// Rows 16 to 19 ("SAP signer" … "Timeout was reached"), counted from 0.
+constexpr std::size_t firstNoConnectionRow = 15;
+constexpr std::size_t lastNoConnectionRow = 18;
+
 // Known failures, tried in order; the first pattern found wins.
 const std::array<Row, 23>& knownFailures()
 {
@@ -76,9 +80,15 @@ QString trimmedLine(const QString& line)
 QString friendlyError(const QString& text)
 {
     const QString cleaned = removeControlSequences(text);
-    for (const auto& [pattern, message] : knownFailures()) {
-        if (cleaned.contains(pattern, Qt::CaseInsensitive))
-            return message;
+    // "Could not connect to lockdownd" is the phone refusing the computer, not Apple's servers
+    // being out of reach: such text skips the four no-connection rows.
+    const bool deviceConnection = cleaned.contains(QStringLiteral("lockdownd"), Qt::CaseInsensitive);
+    const auto& rows = knownFailures();
+    for (std::size_t row = 0; row < rows.size(); ++row) {
+        if (deviceConnection && row >= firstNoConnectionRow && row <= lastNoConnectionRow)
+            continue;
+        if (cleaned.contains(rows[row].first, Qt::CaseInsensitive))
+            return rows[row].second;
     }
 
     static const QRegularExpression lineBreak(QStringLiteral("[\\r\\n]"));
