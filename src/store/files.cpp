@@ -43,6 +43,11 @@ QCoro::Task<> Store::refreshFiles()
         std::optional<IPAInfo> info;
         bool known = false;
     };
+    QHash<QString, const IPAFile*> listedByURL;
+    listedByURL.reserve(m_files.size());
+    for (const IPAFile& listed : std::as_const(m_files))
+        listedByURL.insert(listed.url, &listed);
+
     std::vector<Entry> entries;
     for (const QFileInfo& found : QDir(m_downloadsFolder).entryInfoList(everyEntry, QDir::NoSort)) {
         if (found.isDir() || found.suffix().toLower() != u"ipa")
@@ -52,12 +57,9 @@ QCoro::Task<> Store::refreshFiles()
         entry.size = std::max<qint64>(found.size(), 0);
         const QDateTime modified = found.lastModified();
         entry.modified = modified.isValid() ? modified : earliestTime();
-        for (const IPAFile& listed : std::as_const(m_files)) {
-            if (listed.url == entry.url && listed.modified == entry.modified) {
-                entry.info = listed.info;
-                entry.known = true;
-                break;
-            }
+        if (const IPAFile* listed = listedByURL.value(entry.url); listed && listed->modified == entry.modified) {
+            entry.info = listed->info;
+            entry.known = true;
         }
         entries.push_back(std::move(entry));
     }
