@@ -1,8 +1,11 @@
+#include "store/store.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
+#include <QtQml/qqml.h>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QTimer>
@@ -46,6 +49,15 @@ int main(int argc, char* argv[])
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
     const QStringList arguments = app.arguments();
+    telmora::StoreOptions options = telmora::StoreOptions::system();
+    // The self-test only compiles QML: it must not start the tools.
+    options.autoStart = !arguments.contains(QStringLiteral("--self-test"));
+    telmora::Store store(options);
+    // The one Store, published as a singleton: every screen gets this instance.
+    qmlRegisterSingletonInstance("Telmora.Model", 1, 0, "Store", &store);
+    if (qEnvironmentVariableIsSet("TELMORA_DEMO"))
+        store.setNotice(QStringLiteral("Демо-режим: вместо App Store и iPhone работают их имитации, настоящие аккаунты и файлы не затрагиваются."));
+
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     if (arguments.contains(QStringLiteral("--self-test")))

@@ -14,6 +14,14 @@ ApplicationWindow {
     title: "Telmora — от команды telmora.app"
     color: Theme.windowBackground
 
+    NoticeBanner {
+        z: 10
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 16
+    }
+
     RowLayout {
         anchors.fill: parent
         spacing: 0
