@@ -131,16 +131,6 @@ private Q_SLOTS:
         QCOMPARE(m_store->files().at(0).info->version, QStringLiteral("2.0"));
     }
 
-    void missingFolderGivesNoFiles()
-    {
-        QVERIFY(test::writeIPA(path("app.ipa"), QStringLiteral("App"), plist(QStringLiteral("App"), QStringLiteral("1"))));
-        QCoro::waitFor(m_store->refreshFiles());
-        QCOMPARE(m_store->files().size(), 1);
-        QVERIFY(QDir(m_downloads).removeRecursively());
-        QCoro::waitFor(m_store->refreshFiles());
-        QVERIFY(m_store->files().isEmpty());
-    }
-
     void fileForAppIsTheNewest()
     {
         const QDateTime base = QDateTime::currentDateTimeUtc().addSecs(-600);

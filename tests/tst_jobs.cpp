@@ -450,15 +450,6 @@ private Q_SLOTS:
         QCOMPARE(SimWorld::licences(email).contains(app.id), granted);
     }
 
-    void licenceNeedsAnAccount()
-    {
-        StoreTestAccess::setEmail(*m_store, std::nullopt);
-        QCoro::waitFor(m_store->acquireLicense(freeGame));
-        QVERIFY(m_store->showLogin());
-        QCOMPARE(m_store->notice(), std::nullopt);
-        QVERIFY(SimWorld::calls(QStringLiteral("ipatool")).isEmpty());
-    }
-
 private:
     std::unique_ptr<TempHome> m_home;
     std::unique_ptr<SimWorld> m_world;
