@@ -129,7 +129,21 @@ public:
     static AppSituationAction get() { return {Kind::get, {}, {}}; }
     static AppSituationAction chooseVersion() { return {Kind::chooseVersion, {}, {}}; }
 
-    bool operator==(const AppSituationAction&) const = default;
+    // Case and payload: a case without a job ignores the (freshly made) job it carries.
+    bool operator==(const AppSituationAction& other) const
+    {
+        if (kind != other.kind)
+            return false;
+        switch (kind) {
+        case Kind::install:
+            return file == other.file;
+        case Kind::cancel:
+        case Kind::retry:
+            return job == other.job;
+        default:
+            return true;
+        }
+    }
 };
 
 // What an app's main button says and does, decided in one place.
