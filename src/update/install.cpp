@@ -14,6 +14,7 @@
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QTemporaryFile>
+#include <QTimer>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -84,7 +85,29 @@ std::optional<QString> firstApplication(const QString& folder)
     return std::nullopt;
 }
 
+std::function<void()>& quitOverride()
+{
+    static std::function<void()> quit;
+    return quit;
+}
+
 } // namespace
+
+void quitForUpdate()
+{
+    if (quitOverride()) {
+        quitOverride()();
+        return;
+    }
+    // Fires only if the normal quit did not end the process.
+    QTimer::singleShot(2000, [] { std::_Exit(0); });
+    QCoreApplication::quit();
+}
+
+void setQuitForUpdate(std::function<void()> quit)
+{
+    quitOverride() = std::move(quit);
+}
 
 QString newUpdateWorkFolder()
 {

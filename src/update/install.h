@@ -43,4 +43,11 @@ namespace telmora {
 void launchSwapHelper(const QString& newApp, const QString& target, const QString& workFolder,
                       const QString& failureMarker, qint64 waitForPid = QCoreApplication::applicationPid());
 
+// Hands over to the swap script: asks the application to quit normally and, if the process
+// is still alive 2 seconds later, exits with status 0.
+void quitForUpdate();
+// Replaces what quitForUpdate does (tests must not end their own process); an empty
+// function restores the default.
+void setQuitForUpdate(std::function<void()> quit);
+
 } // namespace telmora

@@ -26,4 +26,19 @@ T awaitTask(QCoro::Task<T> task)
     return std::move(*result);
 }
 
+inline void awaitTask(QCoro::Task<> task)
+{
+    std::exception_ptr error;
+    auto guarded = [](QCoro::Task<> inner, std::exception_ptr& failure) -> QCoro::Task<> {
+        try {
+            co_await inner;
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    QCoro::waitFor(guarded(std::move(task), error));
+    if (error)
+        std::rethrow_exception(error);
+}
+
 } // namespace telmora::test
