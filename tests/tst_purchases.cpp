@@ -121,6 +121,22 @@ private Q_SLOTS:
         QCOMPARE(specs(mergePurchases(items(known), items(listed), recent)), merged);
     }
 
+    void cacheFileReadsBackExactly()
+    {
+        QList<AppItem> list = items({QStringLiteral("1@05.03.2021"), QStringLiteral("2")});
+        list[0].name = QStringLiteral("Quote \" back\\slash\ttab\nline \x01 ctl — Почта 📮");
+        list[0].bundleID = QStringLiteral("com.example.a");
+        list[0].version = QStringLiteral("1.0");
+        list[1].kind.reset();
+        list[1].name = QString();
+        const QString path = m_home->filePath(QStringLiteral("cache.json"));
+        QVERIFY(writePurchasesCache(path, list));
+        QCOMPARE(readCache(path), std::optional<QList<AppItem>>(list));
+        QVERIFY(writePurchasesCache(path, {}));
+        QCOMPARE(readCache(path), std::optional<QList<AppItem>>(QList<AppItem>{}));
+        QVERIFY(!writePurchasesCache(m_home->filePath(QStringLiteral("missing/folder/cache.json")), list));
+    }
+
     void wholeHistoryThenRecentYearsThenCache()
     {
         SimWorld::signIn(jane);

@@ -75,12 +75,16 @@ const QHash<QString, int>& monthTable()
     return months;
 }
 
-QString formattedDate(const QString& day, int month, const QString& year)
+// "%02d.%02d.%@" of a one- or two-digit day, a month number and the year text.
+QString formattedDate(QStringView day, int month, QStringView year)
 {
-    return QStringLiteral("%1.%2.%3")
-        .arg(day.toInt(), 2, 10, QLatin1Char('0'))
-        .arg(month, 2, 10, QLatin1Char('0'))
-        .arg(year);
+    const int dayNumber = day.toInt();
+    QString date;
+    date.reserve(6 + year.size());
+    date.append(QChar(u'0' + dayNumber / 10)).append(QChar(u'0' + dayNumber % 10)).append(u'.');
+    date.append(QChar(u'0' + month / 10)).append(QChar(u'0' + month % 10)).append(u'.');
+    date.append(year);
+    return date;
 }
 
 } // namespace
@@ -181,20 +185,26 @@ std::optional<QList<AppItem>> parsePurchases(const QString& text)
     return items;
 }
 
+// The same first-match rule as groups(), without its list of copies: a purchase history
+// normalises thousands of dates in one go.
 QString normalizedDate(const QString& text)
 {
+    static const QRegularExpression monthFirst(QStringLiteral("([A-Za-z]{3})[A-Za-z]*\\.?\\s+(\\d{1,2})\\D+?(\\d{4})"),
+                                               QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression dayFirst(QStringLiteral("(\\d{1,2})\\D+?([A-Za-z]{3})[A-Za-z]*\\D*?(\\d{4})"),
+                                             QRegularExpression::UseUnicodePropertiesOption);
     const auto& months = monthTable();
-    if (const auto monthFirst = groups(QStringLiteral("([A-Za-z]{3})[A-Za-z]*\\.?\\s+(\\d{1,2})\\D+?(\\d{4})"), text)) {
-        const auto month = months.constFind(monthFirst->at(1));
+    if (const QRegularExpressionMatch match = monthFirst.match(text); match.hasMatch()) {
+        const auto month = months.constFind(match.captured(1));
         if (month == months.cend())
             return text;
-        return formattedDate(monthFirst->at(2), *month, monthFirst->at(3));
+        return formattedDate(match.capturedView(2), *month, match.capturedView(3));
     }
-    if (const auto dayFirst = groups(QStringLiteral("(\\d{1,2})\\D+?([A-Za-z]{3})[A-Za-z]*\\D*?(\\d{4})"), text)) {
-        const auto month = months.constFind(dayFirst->at(2));
+    if (const QRegularExpressionMatch match = dayFirst.match(text); match.hasMatch()) {
+        const auto month = months.constFind(match.captured(2));
         if (month == months.cend())
             return text;
-        return formattedDate(dayFirst->at(1), *month, dayFirst->at(3));
+        return formattedDate(match.capturedView(1), *month, match.capturedView(3));
     }
     return text;
 }
@@ -203,13 +213,16 @@ int dateKey(const std::optional<QString>& text)
 {
     if (!text)
         return 0;
-    const auto match = groups(QStringLiteral("^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"), *text);
-    if (!match)
+    // Called for every item of every sort: compiled once, read without copies.
+    static const QRegularExpression form(QStringLiteral("^(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})$"),
+                                         QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = form.match(*text);
+    if (!match.hasMatch())
         return 0;
     bool dayOk = false, monthOk = false, yearOk = false;
-    const int day = match->at(1).toInt(&dayOk);
-    const int month = match->at(2).toInt(&monthOk);
-    const int year = match->at(3).toInt(&yearOk);
+    const int day = match.capturedView(1).toInt(&dayOk);
+    const int month = match.capturedView(2).toInt(&monthOk);
+    const int year = match.capturedView(3).toInt(&yearOk);
     if (!dayOk || !monthOk || !yearOk)
         return 0;
     return year * 10000 + month * 100 + day;
