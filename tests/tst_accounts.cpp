@@ -103,6 +103,29 @@ private Q_SLOTS:
         QCOMPARE(login.size(), 0);
     }
 
+    void actionWaitingForSignInRunsOnceOrIsDiscarded()
+    {
+        const AppItem app{QStringLiteral("100000001"), QStringLiteral("Notes Pro")};
+        Store store(test::storeOptions());
+        QCoro::waitFor(store.checkAuth(false));
+
+        // Cancelling the sheet drops the waiting action: nothing is queued afterwards.
+        store.enqueue({app});
+        QVERIFY(store.showLogin());
+        QVERIFY(StoreTestAccess::hasAfterLogin(store));
+        store.cancelLogin();
+        QVERIFY(!StoreTestAccess::hasAfterLogin(store));
+        QVERIFY(test::signIn(store, anna, QStringLiteral("pw-anna")));
+        QVERIFY(store.jobs().isEmpty());
+
+        QCoro::waitFor(store.logout());
+        store.enqueue({app});
+        QVERIFY(test::signIn(store, anna, QStringLiteral("pw-anna")));
+        QVERIFY(!StoreTestAccess::hasAfterLogin(store));
+        QCOMPARE(store.jobs().size(), 1);
+        QCOMPARE(store.jobs().constFirst().app.id, app.id);
+    }
+
     void twoFactorCodeIsAskedThenTyped()
     {
         Store store(test::storeOptions());
