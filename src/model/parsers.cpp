@@ -93,9 +93,18 @@ QString cleanName(const QString& text)
 {
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
     static const QRegularExpression spaces(QStringLiteral("\\s{2,}"), QRegularExpression::UseUnicodePropertiesOption);
+    // Most names are one line already: skip the two replacements for them (a purchase
+    // history runs this for every one of thousands of apps).
+    bool needsReplacing = false;
+    for (qsizetype i = 0; i < text.size() && !needsReplacing; ++i) {
+        const QChar c = text[i];
+        needsReplacing = c == u'\r' || c == u'\n' || (c.isSpace() && i + 1 < text.size() && text[i + 1].isSpace());
+    }
     QString name = text;
-    name.replace(lineBreaks, QStringLiteral(" "));
-    name.replace(spaces, QStringLiteral(" "));
+    if (needsReplacing) {
+        name.replace(lineBreaks, QStringLiteral(" "));
+        name.replace(spaces, QStringLiteral(" "));
+    }
     name = name.trimmed();
     return name.isEmpty() ? QStringLiteral("Без названия") : name;
 }
