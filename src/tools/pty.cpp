@@ -196,7 +196,10 @@ QCoro::Task<int> PTYTool::wait()
         [[nodiscard]] int await_resume() const noexcept { return state->status; }
     };
     // Only the shared state is used after the suspension: the object may be gone by then.
-    co_return co_await Completion{m_state};
+    // Built outside the co_await expression: GCC 12 destroys a braced temporary there twice,
+    // which dropped a reference to the state too many.
+    Completion completion{m_state};
+    co_return co_await completion;
 }
 
 void PTYTool::write(const QString& text)
