@@ -38,6 +38,9 @@ public:
     static bool hasAfterLogin(const Store& store) { return static_cast<bool>(store.m_afterLogin); }
     static std::optional<QUuid> runningJob(const Store& store) { return store.m_runningJob; }
     static std::shared_ptr<PTYTool> runningTool(const Store& store) { return store.m_runningTool; }
+
+    // devices and installation
+    static void startDevicesPolling(Store& store) { store.startDevicesPolling(); }
 };
 
 } // namespace telmora
