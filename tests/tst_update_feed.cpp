@@ -299,9 +299,9 @@ private Q_SLOTS:
     void fetchesFromServer()
     {
         HttpServer server;
-        const QUrl url = server.url(QStringLiteral("/feed.json"));
+        const QUrl url = server.url(QStringLiteral("/feed.json?channel=stable"));
         Feed feed;
-        server.route(QStringLiteral("/feed.json"), {.body = QJsonDocument(feed.signedWith(m_key)).toJson()});
+        server.route(QStringLiteral("/feed.json"), {.body = QJsonDocument(feed.signedWith(m_key)).toJson(), .delayMs = 100});
         QNetworkAccessManager network;
         for (int round = 0; round < 2; ++round) {
             const std::optional<UpdateOffer> offer
@@ -310,6 +310,7 @@ private Q_SLOTS:
             QCOMPARE(offer->url, server.url(QStringLiteral("/Telmora-1.4.zip")));
         }
         QCOMPARE(server.requestCount(QStringLiteral("/feed.json")), 2); // never answered from a cache
+        QCOMPARE(server.queries(QStringLiteral("/feed.json")), QStringList(2, QStringLiteral("channel=stable")));
 
         // The running build is current: no offer, no error.
         QCOMPARE(test::awaitTask(fetchUpdateOffer(network, url, 7, m_key.rawPublicKey(), platform)), std::nullopt);

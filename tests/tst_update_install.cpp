@@ -7,6 +7,7 @@
 #include "update/signature.h"
 
 #include <QCoroTask>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -184,6 +185,30 @@ private Q_SLOTS:
         static int number = 0;
         m_case = m_root.filePath(QStringLiteral("case%1").arg(++number));
         QVERIFY(QDir().mkpath(m_case));
+    }
+
+    void hashesFiles_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("empty") << qint64(0);
+        QTest::newRow("three bytes") << qint64(3);
+        QTest::newRow("exactly one chunk") << qint64(1024 * 1024);
+        QTest::newRow("chunks and a tail") << qint64(2 * 1024 * 1024 + 512 * 1024 + 1);
+    }
+
+    void hashesFiles()
+    {
+        QFETCH(qint64, size);
+        QByteArray content(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            content[i] = static_cast<char>((i * 7919) >> 3);
+        const QString path = casePath(QStringLiteral("data.bin"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        file.close();
+        QCOMPARE(sha256OfFile(path), QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        QVERIFY_THROWS_EXCEPTION(UpdateSystemError, sha256OfFile(casePath(QStringLiteral("missing.bin"))));
     }
 
     void preparesSignedUpdate()
