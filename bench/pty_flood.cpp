@@ -41,6 +41,14 @@ int runChild(int seconds, int rate)
     return 0;
 }
 
+// Not a capturing lambda: its captures would be gone after the first suspension.
+QCoro::Task<> awaitEnd(PTYTool* tool, int* status, QTimer* timer)
+{
+    *status = co_await tool->wait();
+    timer->stop();
+    QCoreApplication::quit();
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -109,11 +117,7 @@ int main(int argc, char** argv)
     timer.start();
 
     int status = -1;
-    [&]() -> QCoro::Task<> {
-        status = co_await tool.wait();
-        timer.stop();
-        QCoreApplication::quit();
-    }();
+    awaitEnd(&tool, &status, &timer);
     app.exec();
 
     const double elapsed = double(reading.nsecsElapsed()) / 1e9;

@@ -84,7 +84,8 @@ QCoro::Task<ToolResult> runTool(const QString& exe, const QStringList& args, con
     // QProcess empties both pipes into its own buffers as data arrives, so a child that
     // fills one pipe while nobody reads the other cannot stall.
     process->start(QIODevice::ReadOnly);
-    co_await ProcessEnd(process.get());
+    ProcessEnd end(process.get()); // named: see the note on co_await temporaries in pty.cpp
+    co_await end;
 
     if (process->error() == QProcess::FailedToStart) {
         QString reason = process->errorString();

@@ -39,5 +39,3 @@ QCoro::Task<ToolResult> runTool(const QString& exe, const QStringList& args,
 int runQuietly(const QString& path, const QStringList& args);
 
 } // namespace telmora
-
-Q_DECLARE_METATYPE(telmora::ToolResult)
