@@ -251,41 +251,6 @@ private slots:
         qunsetenv("TELMORA_QUIET_MARK");
         QCOMPARE(status, 0);
     }
-
-    void ipatoolCommandLines_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("expected");
-        auto list = [](const char* words) { return QString::fromUtf8(words).split(u' '); };
-
-        QTest::newRow("auth info") << ipatool::authInfo() << list("auth info");
-        QTest::newRow("auth login") << ipatool::authLogin() << list("auth login");
-        QTest::newRow("kbsync") << ipatool::kbsyncRefresh() << list("kbsync --refresh");
-        QTest::newRow("auth revoke") << ipatool::authRevoke() << list("auth revoke");
-        QTest::newRow("search")
-            << ipatool::search(QStringLiteral("Яндекс карты"))
-            << QStringList{QStringLiteral("search"), QStringLiteral("Яндекс карты"), QStringLiteral("--limit"),
-                           QStringLiteral("25"), QStringLiteral("--format"), QStringLiteral("json"),
-                           QStringLiteral("--non-interactive")};
-        QTest::newRow("purchases all") << ipatool::listPurchasesAll() << list("list-purchases --all");
-        QTest::newRow("purchases since") << ipatool::listPurchasesSinceYear(2024)
-                                         << list("list-purchases --since-year 2024");
-        QTest::newRow("versions") << ipatool::listVersions(QStringLiteral("310633997"))
-                                  << list("list-versions -i 310633997 --purchase");
-        QTest::newRow("metadata") << ipatool::versionMetadata(QStringLiteral("310633997"), QStringLiteral("874067349"))
-                                  << list("get-version-metadata -i 310633997 --external-version-id 874067349");
-        QTest::newRow("download current") << ipatool::download(QStringLiteral("310633997"))
-                                          << list("download -i 310633997 --purchase");
-        QTest::newRow("download version") << ipatool::download(QStringLiteral("310633997"), QStringLiteral("874067349"))
-                                          << list("download -i 310633997 --external-version-id 874067349");
-        QTest::newRow("purchase") << ipatool::purchase(QStringLiteral("310633997")) << list("purchase -i 310633997");
-    }
-
-    void ipatoolCommandLines()
-    {
-        QFETCH(QStringList, args);
-        QTEST(args, "expected");
-    }
 };
 
 QTEST_GUILESS_MAIN(RunnerTest)
