@@ -274,8 +274,9 @@ QCoro::Task<> Store::waitForAccountWork()
     }
 }
 
-QCoro::Task<> Store::switchAccount(const QString& target)
+QCoro::Task<> Store::switchAccount(const QString& requested)
 {
+    const QString target = requested; // the caller's text need not outlive the first suspension
     QPointer<Store> self(this);
     co_await waitForAccountWork();
     if (!self)
