@@ -3,6 +3,7 @@
 // Usage: ipa_info [size-in-MB ...]   (default: 256 1024)
 
 #include "model/ipa.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QCoroTask>
@@ -135,6 +136,7 @@ double timeBsdtar(const QString& path, int runs)
 
 int main(int argc, char* argv[])
 {
+    telmora::platform::prepareProcess(); // as the application does at start-up
     QCoreApplication app(argc, argv);
     QList<qint64> sizes;
     for (int i = 1; i < argc; ++i)

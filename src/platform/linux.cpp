@@ -19,6 +19,15 @@
 
 namespace telmora::platform {
 
+void prepareProcess()
+{
+    // Without TZ, glibc looks at /etc/localtime again on every local-time conversion, and
+    // libzip converts the time of every archive member: a package with thousands of
+    // members would cost thousands of file-system calls each time it is read.
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", ":/etc/localtime");
+}
+
 QString packageFolder()
 {
     // The executable sits directly in Telmora.app.

@@ -8,6 +8,9 @@
 // linux.cpp and macos.cpp are the only sources with platform code.
 namespace telmora::platform {
 
+// Process-wide settings made once at start-up, before any other thread runs.
+void prepareProcess();
+
 // The application package folder (Telmora.app) and its resource folder.
 [[nodiscard]] QString packageFolder();
 [[nodiscard]] QString resourcesFolder();

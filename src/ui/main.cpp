@@ -1,3 +1,4 @@
+#include "platform/platform.h"
 #include "store/store.h"
 
 #include <QDirIterator>
@@ -43,6 +44,7 @@ int selfTest(QQmlEngine& engine)
 
 int main(int argc, char* argv[])
 {
+    telmora::platform::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Telmora"));
     QGuiApplication::setOrganizationName(QStringLiteral("Telmora"));
