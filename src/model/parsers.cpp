@@ -14,21 +14,6 @@ namespace telmora {
 
 namespace {
 
-// A JSON number gives its decimal digits, a string gives itself.
-QString plainText(const QJsonValue& value)
-{
-    if (value.isString())
-        return value.toString();
-    if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (number == static_cast<double>(static_cast<qint64>(number)))
-            return QString::number(static_cast<qint64>(number));
-        return QString::number(number, 'g', 17);
-    }
-    if (value.isBool())
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    return {};
-}
 
 std::optional<QString> stringValue(const QJsonValue& value)
 {
@@ -89,6 +74,22 @@ QString formattedDate(QStringView day, int month, QStringView year)
 
 } // namespace
 
+// A JSON number gives its decimal digits, a string gives itself.
+QString jsonPlainText(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble()) {
+        const double number = value.toDouble();
+        if (number == static_cast<double>(static_cast<qint64>(number)))
+            return QString::number(static_cast<qint64>(number));
+        return QString::number(number, 'g', 17);
+    }
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return {};
+}
+
 QString cleanName(const QString& text)
 {
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
@@ -144,7 +145,7 @@ QList<AppItem> parseSearch(const QString& text)
         const QHash<QString, QJsonValue> fields = lowerCasedKeys(object, keysInTextOrder(object, json));
         if (fields.isEmpty() || !fields.contains(QStringLiteral("id")))
             continue;
-        const QString id = plainText(fields.value(QStringLiteral("id")));
+        const QString id = jsonPlainText(fields.value(QStringLiteral("id")));
         if (id.isEmpty())
             continue;
         AppItem item;
@@ -178,7 +179,7 @@ std::optional<QList<AppItem>> parsePurchases(const QString& text)
         const QJsonObject object = elements.at(index).toObject();
         if (!object.contains(QStringLiteral("id")))
             continue;
-        const QString id = plainText(object.value(QStringLiteral("id")));
+        const QString id = jsonPlainText(object.value(QStringLiteral("id")));
         if (id.isEmpty())
             continue;
         const QString kind = trimSpacesAndTabs(stringValue(object.value(QStringLiteral("kind"))).value_or(QString()));

@@ -2,6 +2,7 @@
 
 #include "model/records.h"
 
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -11,6 +12,8 @@ namespace telmora {
 // Pure readers of tool output. None fails loudly: bad input gives an empty list,
 // an absent value or the input unchanged.
 
+// The plain text of a JSON id: a number gives its decimal digits, a string gives itself.
+[[nodiscard]] QString jsonPlainText(const QJsonValue& value);
 // `ipatool search … --format json`: the JSON object from the first "{".
 [[nodiscard]] QList<AppItem> parseSearch(const QString& text);
 // One-line display name; "Без названия" when nothing is left.

@@ -51,19 +51,6 @@ std::optional<QString> textField(const QJsonObject& object, const QString& key)
     return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
 }
 
-// A JSON number gives its decimal digits, a string gives itself.
-QString plainText(const QJsonValue& value)
-{
-    if (value.isString())
-        return value.toString();
-    if (value.isDouble()) {
-        const double number = value.toDouble();
-        if (number == static_cast<double>(static_cast<qint64>(number)))
-            return QString::number(static_cast<qint64>(number));
-        return QString::number(number, 'g', 17);
-    }
-    return {};
-}
 
 AppDetails detailsFrom(const QJsonObject& result)
 {
@@ -204,7 +191,7 @@ QCoro::Task<> Store::lookup(QStringList ids)
                 const QJsonObject result = value.toObject();
                 if (!result.contains(QStringLiteral("trackId")))
                     continue;
-                const QString key = plainText(result.value(QStringLiteral("trackId")));
+                const QString key = jsonPlainText(result.value(QStringLiteral("trackId")));
                 setDetail(key, detailsFrom(result));
                 remaining.remove(key);
             }
