@@ -1,11 +1,12 @@
 #include "model/ipa.h"
 
+#include "model/plist.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QCoroFuture>
 
-#include <plist/plist.h>
 #include <zip.h>
 
 #include <cstdio>
@@ -24,9 +25,6 @@ struct ArchiveCloser {
 };
 struct MemberCloser {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
 };
 
 // "Payload/<name>.app/Info.plist" with nothing deeper: a name without "/".
@@ -175,40 +173,19 @@ std::optional<QByteArray> extractInfoPlist(const QString& path)
     return std::nullopt;
 }
 
-std::optional<QString> stringEntry(plist_t dictionary, const char* key)
+std::optional<QString> stringEntry(const QVariantMap& dictionary, const QString& key)
 {
-    plist_t node = plist_dict_get_item(dictionary, key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    if (!value)
-        return std::nullopt;
-    QString text = QString::fromUtf8(value);
-    free(value);
-    return text;
+    const QVariant value = dictionary.value(key);
+    return value.typeId() == QMetaType::QString ? std::optional<QString>(value.toString()) : std::nullopt;
 }
 
 // First element of an array that holds only strings; absent otherwise.
-std::optional<QString> firstOfStringArray(plist_t dictionary, const char* key)
+std::optional<QString> firstOfStringArray(const QVariantMap& dictionary, const QString& key)
 {
-    plist_t node = plist_dict_get_item(dictionary, key);
-    if (!node || plist_get_node_type(node) != PLIST_ARRAY)
+    const QVariant value = dictionary.value(key);
+    if (value.typeId() != QMetaType::QStringList || value.toStringList().isEmpty())
         return std::nullopt;
-    const uint32_t size = plist_array_get_size(node);
-    if (size == 0)
-        return std::nullopt;
-    for (uint32_t i = 0; i < size; ++i) {
-        if (plist_get_node_type(plist_array_get_item(node, i)) != PLIST_STRING)
-            return std::nullopt;
-    }
-    char* value = nullptr;
-    plist_get_string_val(plist_array_get_item(node, 0), &value);
-    if (!value)
-        return std::nullopt;
-    QString text = QString::fromUtf8(value);
-    free(value);
-    return text;
+    return value.toStringList().constFirst();
 }
 
 QString platformName(const std::optional<QString>& raw)
@@ -238,24 +215,20 @@ QString withoutSeparators(QString text)
 
 std::optional<IPAInfo> ipaInfoFromPlist(const QByteArray& bytes)
 {
-    if (bytes.isEmpty())
+    const std::optional<QVariantMap> root = readPlistDictionary(bytes);
+    if (!root)
         return std::nullopt;
-    plist_t parsed = nullptr;
-    plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);
-    std::unique_ptr<void, PlistFree> root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-        return std::nullopt;
-    plist_t dictionary = root.get();
+    const QVariantMap& dictionary = *root;
 
     IPAInfo info;
-    const std::optional<QString> displayName = stringEntry(dictionary, "CFBundleDisplayName");
-    const std::optional<QString> chosenName = displayName ? displayName : stringEntry(dictionary, "CFBundleName");
+    const std::optional<QString> displayName = stringEntry(dictionary, QStringLiteral("CFBundleDisplayName"));
+    const std::optional<QString> chosenName = displayName ? displayName : stringEntry(dictionary, QStringLiteral("CFBundleName"));
     info.name = chosenName && !chosenName->isEmpty() ? *chosenName : QStringLiteral("App");
-    info.version = stringEntry(dictionary, "CFBundleShortVersionString").value_or(QStringLiteral("0"));
-    info.minOS = stringEntry(dictionary, "MinimumOSVersion").value_or(QStringLiteral("NA"));
-    std::optional<QString> platform = stringEntry(dictionary, "DTPlatformName");
+    info.version = stringEntry(dictionary, QStringLiteral("CFBundleShortVersionString")).value_or(QStringLiteral("0"));
+    info.minOS = stringEntry(dictionary, QStringLiteral("MinimumOSVersion")).value_or(QStringLiteral("NA"));
+    std::optional<QString> platform = stringEntry(dictionary, QStringLiteral("DTPlatformName"));
     if (!platform)
-        platform = firstOfStringArray(dictionary, "CFBundleSupportedPlatforms");
+        platform = firstOfStringArray(dictionary, QStringLiteral("CFBundleSupportedPlatforms"));
     info.platform = platformName(platform);
     return info;
 }

@@ -1,6 +1,7 @@
 #include "store/store.h"
 
 #include "model/parsers.h"
+#include "model/plist.h"
 #include "model/text.h"
 #include "platform/platform.h"
 #include "tools/bin.h"
@@ -19,64 +20,18 @@
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <plist/plist.h>
-
-#include <cstdlib>
 
 namespace telmora {
 
 namespace {
 
-// The information dictionary of the package: every string, integer and boolean entry.
+// The information dictionary of the package; empty when it cannot be read.
 QVariantMap readInfoDictionary(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.readAll();
-    plist_t root = nullptr;
-    plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-    if (!root)
-        return {};
-    QVariantMap info;
-    if (plist_get_node_type(root) == PLIST_DICT) {
-        plist_dict_iter iterator = nullptr;
-        plist_dict_new_iter(root, &iterator);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(root, iterator, &key, &value);
-            if (!key)
-                break;
-            switch (plist_get_node_type(value)) {
-            case PLIST_STRING: {
-                char* text = nullptr;
-                plist_get_string_val(value, &text);
-                info.insert(QString::fromUtf8(key), QString::fromUtf8(text ? text : ""));
-                free(text);
-                break;
-            }
-            case PLIST_UINT: {
-                uint64_t number = 0;
-                plist_get_uint_val(value, &number);
-                info.insert(QString::fromUtf8(key), static_cast<qint64>(number));
-                break;
-            }
-            case PLIST_BOOLEAN: {
-                uint8_t flag = 0;
-                plist_get_bool_val(value, &flag);
-                info.insert(QString::fromUtf8(key), flag != 0);
-                break;
-            }
-            default:
-                break;
-            }
-            free(key);
-        }
-        free(iterator);
-    }
-    plist_free(root);
-    return info;
+    return readPlistDictionary(file.readAll()).value_or(QVariantMap());
 }
 
 QString firstStandardFolder(QStandardPaths::StandardLocation location, const QString& fallback)

@@ -1,5 +1,7 @@
 #include "update/install.h"
 
+#include "model/plist.h"
+
 #include "update/archive.h"
 #include "update/crypto.h"
 #include "update/signature.h"
@@ -18,7 +20,6 @@
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <plist/plist.h>
 
 #include <cstdlib>
 #include <exception>
@@ -36,9 +37,6 @@ struct LaterDelete {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
 
-struct PlistFree {
-    void operator()(plist_t node) const { plist_free(node); }
-};
 
 // What a worker produced: its result, or the exception it threw (QtConcurrent itself only
 // carries QException types across threads).
@@ -119,24 +117,11 @@ std::optional<QString> bundleIdentifier(const QString& package)
     QFile file(QDir(package).filePath(QStringLiteral("Resources/Info.plist")));
     if (!file.open(QIODevice::ReadOnly) || file.size() > 16 * 1024 * 1024)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (bytes.isEmpty())
+    const std::optional<QVariantMap> info = readPlistDictionary(file.readAll());
+    const QVariant identifier = info ? info->value(QStringLiteral("CFBundleIdentifier")) : QVariant();
+    if (identifier.typeId() != QMetaType::QString)
         return std::nullopt;
-    plist_t parsed = nullptr;
-    plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &parsed);
-    const std::unique_ptr<void, PlistFree> root(parsed);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-        return std::nullopt;
-    plist_t node = plist_dict_get_item(root.get(), "CFBundleIdentifier");
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    if (!value)
-        return std::nullopt;
-    QString identifier = QString::fromUtf8(value);
-    free(value);
-    return identifier;
+    return identifier.toString();
 }
 
 QCoro::Task<QString> prepareUpdate(UpdateOffer offer, QString bundleID, QString workFolder, QByteArray publicKey,
