@@ -112,6 +112,8 @@ private Q_SLOTS:
         QTest::newRow("month first") << "Mar 5, 2021" << "05.03.2021" << 20210305;
         QTest::newRow("day first") << "5 March 2021" << "05.03.2021" << 20210305;
         QTest::newRow("abbreviation with point") << "Sept. 17, 2024" << "17.09.2024" << 20240917;
+        QTest::newRow("two-digit day") << "Dec 31, 1999" << "31.12.1999" << 19991231;
+        QTest::newRow("unknown month stays") << "Foo 5, 2021" << "Foo 5, 2021" << 0;
         QTest::newRow("iso stays") << "2021-03-05" << "2021-03-05" << 0;
         QTest::newRow("lower-case month stays") << "mar 5, 2021" << "mar 5, 2021" << 0;
         QTest::newRow("empty") << "" << "" << 0;

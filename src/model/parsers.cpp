@@ -197,8 +197,43 @@ std::optional<QList<AppItem>> parsePurchases(const QString& text)
 
 // The same first-match rule as groups(), without its list of copies: a purchase history
 // normalises thousands of dates in one go.
+namespace {
+
+// The store's own form, "Mar 5, 2021", read without the expressions: a purchase history has
+// thousands of such dates. Gives what the month-first expression gives for this shape.
+std::optional<QString> storeDate(const QString& text)
+{
+    const auto isLetter = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); };
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    const qsizetype size = text.size();
+    if (size != 12 && size != 11)
+        return std::nullopt;
+    const qsizetype dayDigits = size - 10;
+    if (!isLetter(text[0]) || !isLetter(text[1]) || !isLetter(text[2]) || text[3] != u' ')
+        return std::nullopt;
+    for (qsizetype i = 0; i < dayDigits; ++i) {
+        if (!isDigit(text[4 + i]))
+            return std::nullopt;
+    }
+    const qsizetype comma = 4 + dayDigits;
+    if (text[comma] != u',' || text[comma + 1] != u' ')
+        return std::nullopt;
+    for (qsizetype i = comma + 2; i < size; ++i) {
+        if (!isDigit(text[i]))
+            return std::nullopt;
+    }
+    const auto month = monthTable().constFind(text.left(3));
+    if (month == monthTable().cend())
+        return text;
+    return formattedDate(QStringView(text).mid(4, dayDigits), *month, QStringView(text).mid(comma + 2));
+}
+
+} // namespace
+
 QString normalizedDate(const QString& text)
 {
+    if (const std::optional<QString> date = storeDate(text))
+        return *date;
     static const QRegularExpression monthFirst(QStringLiteral("([A-Za-z]{3})[A-Za-z]*\\.?\\s+(\\d{1,2})\\D+?(\\d{4})"),
                                                QRegularExpression::UseUnicodePropertiesOption);
     static const QRegularExpression dayFirst(QStringLiteral("(\\d{1,2})\\D+?([A-Za-z]{3})[A-Za-z]*\\D*?(\\d{4})"),
