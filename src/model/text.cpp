@@ -3,6 +3,8 @@
 #include <QHash>
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace telmora {
 
 namespace {
@@ -96,6 +98,18 @@ int compareVersions(const QString& a, const QString& b)
     if (j < b.size())
         return -1;
     return 0;
+}
+
+int wholePercent(double fraction)
+{
+    return static_cast<int>(std::floor(fraction * 100.0 + 1e-9));
+}
+
+void appendKeepingLast(QString& buffer, const QString& text, qsizetype limit)
+{
+    buffer += text;
+    if (buffer.size() > limit)
+        buffer.remove(0, buffer.size() - limit);
 }
 
 QString trimSpacesAndTabs(const QString& text)

@@ -18,6 +18,13 @@ namespace telmora {
 // Negative, zero or positive like strcmp.
 [[nodiscard]] int compareVersions(const QString& a, const QString& b);
 
+// A progress fraction as a whole percentage, truncated (0.999 is 99), with a small
+// allowance so that 0.29, which is 28.999… in binary, still reads 29.
+[[nodiscard]] int wholePercent(double fraction);
+
+// Appends `text` to `buffer` and keeps only the last `limit` characters.
+void appendKeepingLast(QString& buffer, const QString& text, qsizetype limit);
+
 // Trims spaces and tabs only (not line breaks) at both ends.
 [[nodiscard]] QString trimSpacesAndTabs(const QString& text);
 

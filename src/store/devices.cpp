@@ -18,7 +18,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <chrono>
-#include <cmath>
 #include <filesystem>
 
 namespace telmora {
@@ -279,15 +278,11 @@ QCoro::Task<Store::InstallerResult> Store::runInstaller(QString udid, QString co
             if (!self)
                 return;
             const QString clean = removeControlSequences(chunk);
-            output->append(clean);
-            if (output->size() > installerOutputLimit)
-                output->remove(0, output->size() - installerOutputLimit);
+            appendKeepingLast(*output, clean, installerOutputLimit);
             const Progress progress = parseProgress(clean);
             if (progress.fraction) {
                 const double fraction = *progress.fraction;
-                // The small allowance keeps 0.29 × 100 = 28.999… from showing as 28.
-                const int percent = static_cast<int>(std::floor(fraction * 100.0 + 1e-9));
-                self->setInstallStatus(QStringLiteral("Установка: ") + QString::number(percent) + QStringLiteral("%"));
+                self->setInstallStatus(QStringLiteral("Установка: ") + QString::number(wholePercent(fraction)) + QStringLiteral("%"));
                 self->setInstallFraction(fraction);
             }
         });

@@ -251,9 +251,7 @@ QCoro::Task<> Store::run(Job job)
             if (!self)
                 return;
             const QString clean = removeControlSequences(chunk);
-            output->buffer += clean;
-            if (output->buffer.size() > outputKept)
-                output->buffer = output->buffer.right(outputKept);
+            appendKeepingLast(output->buffer, clean, outputKept);
             // A prompt may straddle two chunks: look a little behind this one too.
             if (!output->relogin && asksForCredentials(output->buffer.right(clean.size() + 16))) {
                 output->relogin = true;

@@ -2,16 +2,14 @@
 
 #include "model/text.h"
 
-#include <cmath>
 
 namespace telmora {
 
 namespace {
 
-// Truncated, not rounded; the small allowance keeps 0.29 (28.999… in binary) at 29.
 QString percent(double fraction)
 {
-    return QString::number(static_cast<int>(std::floor(fraction * 100 + 1e-7))) + u'%';
+    return QString::number(wholePercent(fraction)) + u'%';
 }
 
 } // namespace
