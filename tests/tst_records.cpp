@@ -57,6 +57,20 @@ private Q_SLOTS:
         QCOMPARE(appItemsFromJson(good)->size(), 2);
     }
 
+    void listEncodingReadsBack()
+    {
+        AppItem odd{QStringLiteral("42"), QStringLiteral("Кавычка \" слэш \\ \n таб\t \x01")};
+        odd.kind = QStringLiteral("iOS App");
+        odd.purchaseDate = QString();
+        const QList<AppItem> items{odd, AppItem{QStringLiteral("7"), QStringLiteral("Plain")}};
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(encodeAppItems(items), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(appItemsFromJson(document.array()), std::optional<QList<AppItem>>(items));
+        QCOMPARE(document.array().at(1).toObject(), items.at(1).toJson());
+        QCOMPARE(encodeAppItems({}), QByteArray("[]"));
+    }
+
     void equalityAndHashCoverEveryField()
     {
         const AppItem a{QStringLiteral("1"), QStringLiteral("A")};

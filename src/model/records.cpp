@@ -24,6 +24,39 @@ bool readOptional(const QJsonObject& object, const QString& key, std::optional<Q
     return true;
 }
 
+void appendJsonString(QByteArray& out, const QString& text)
+{
+    static const char hex[] = "0123456789abcdef";
+    out.append('"');
+    for (const char c : text.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out.append("\\\""); break;
+        case '\\': out.append("\\\\"); break;
+        case '\n': out.append("\\n"); break;
+        case '\r': out.append("\\r"); break;
+        case '\t': out.append("\\t"); break;
+        default:
+            if (byte < 0x20) {
+                out.append("\\u00");
+                out.append(hex[byte >> 4]);
+                out.append(hex[byte & 0xf]);
+            } else {
+                out.append(c);
+            }
+        }
+    }
+    out.append('"');
+}
+
+void appendMember(QByteArray& out, const char* key, const std::optional<QString>& value)
+{
+    if (!value)
+        return;
+    out.append(",\"").append(key).append("\":");
+    appendJsonString(out, *value);
+}
+
 } // namespace
 
 QJsonObject AppItem::toJson() const
@@ -54,12 +87,24 @@ std::optional<AppItem> AppItem::fromJson(const QJsonValue& value)
     return item;
 }
 
-QJsonArray appItemsToJson(const QList<AppItem>& items)
+QByteArray encodeAppItems(const QList<AppItem>& items)
 {
-    QJsonArray array;
-    for (const AppItem& item : items)
-        array.append(item.toJson());
-    return array;
+    QByteArray out;
+    out.reserve(items.size() * 112 + 2);
+    out.append('[');
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const AppItem& item = items.at(i);
+        out.append(i == 0 ? "{\"id\":" : ",{\"id\":");
+        appendJsonString(out, item.id);
+        appendMember(out, "name", item.name);
+        appendMember(out, "bundleID", item.bundleID);
+        appendMember(out, "version", item.version);
+        appendMember(out, "kind", item.kind);
+        appendMember(out, "purchaseDate", item.purchaseDate);
+        out.append('}');
+    }
+    out.append(']');
+    return out;
 }
 
 std::optional<QList<AppItem>> appItemsFromJson(const QJsonValue& value)

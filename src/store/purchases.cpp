@@ -39,71 +39,13 @@ QList<AppItem> mergePurchases(const QList<AppItem>& known, const QList<AppItem>&
     return sorted;
 }
 
-namespace {
-
-void appendJsonString(QByteArray& out, const QString& text)
-{
-    static const char hex[] = "0123456789abcdef";
-    out.append('"');
-    for (const char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out.append("\\\""); break;
-        case '\\': out.append("\\\\"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        case '\t': out.append("\\t"); break;
-        default:
-            if (byte < 0x20) {
-                out.append("\\u00");
-                out.append(hex[byte >> 4]);
-                out.append(hex[byte & 0xf]);
-            } else {
-                out.append(c);
-            }
-        }
-    }
-    out.append('"');
-}
-
-void appendMember(QByteArray& out, const char* key, const std::optional<QString>& value)
-{
-    if (!value)
-        return;
-    out.append(",\"").append(key).append("\":");
-    appendJsonString(out, *value);
-}
-
-// The JSON form of AppItem::toJson, written directly: building a QJsonArray of 10,000
-// objects first costs several times more than the whole rest of a load.
-QByteArray encodedPurchases(const QList<AppItem>& purchases)
-{
-    QByteArray out;
-    out.reserve(purchases.size() * 112 + 2);
-    out.append('[');
-    for (qsizetype i = 0; i < purchases.size(); ++i) {
-        const AppItem& item = purchases.at(i);
-        out.append(i == 0 ? "{\"id\":" : ",{\"id\":");
-        appendJsonString(out, item.id);
-        appendMember(out, "name", item.name);
-        appendMember(out, "bundleID", item.bundleID);
-        appendMember(out, "version", item.version);
-        appendMember(out, "kind", item.kind);
-        appendMember(out, "purchaseDate", item.purchaseDate);
-        out.append('}');
-    }
-    out.append(']');
-    return out;
-}
-
-} // namespace
 
 bool writePurchasesCache(const QString& path, const QList<AppItem>& purchases)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(encodedPurchases(purchases));
+    file.write(encodeAppItems(purchases));
     return file.commit();
 }
 
