@@ -1,6 +1,7 @@
 #include "model/text.h"
 
 #include <QHash>
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -103,6 +104,11 @@ int compareVersions(const QString& a, const QString& b)
 int wholePercent(double fraction)
 {
     return static_cast<int>(std::floor(fraction * 100.0 + 1e-9));
+}
+
+QString formattedSize(qint64 bytes)
+{
+    return QLocale(QLocale::Russian).formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 void appendKeepingLast(QString& buffer, const QString& text, qsizetype limit)

@@ -22,6 +22,9 @@ namespace telmora {
 // allowance so that 0.29, which is 28.999… in binary, still reads 29.
 [[nodiscard]] int wholePercent(double fraction);
 
+// A byte count as the Russian interface writes it: decimal units, one decimal ("2,3 МБ").
+[[nodiscard]] QString formattedSize(qint64 bytes);
+
 // Appends `text` to `buffer` and keeps only the last `limit` characters.
 void appendKeepingLast(QString& buffer, const QString& text, qsizetype limit);
 

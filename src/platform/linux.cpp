@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -144,9 +147,101 @@ void revealInFileManager(const QString& path)
                                                        QStringLiteral("org.freedesktop.FileManager1"),
                                                        QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 2000);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+    // Asked without waiting: starting a file manager can take seconds.
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), qApp);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, path] {
+        if (watcher->isError())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+        watcher->deleteLater();
+    });
+}
+
+QString revealInFileManagerTitle()
+{
+    return QStringLiteral("Показать в папке");
+}
+
+namespace {
+
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString portalSettings = QStringLiteral("org.freedesktop.portal.Settings");
+const QString appearanceNamespace = QStringLiteral("org.freedesktop.appearance");
+const QString colorSchemeKey = QStringLiteral("color-scheme");
+
+// The portal's colour scheme: 1 prefers dark, 2 prefers light, 0 states nothing. Read wraps
+// the value in one more variant than SettingChanged does.
+std::optional<bool> colorSchemeFrom(QVariant value)
+{
+    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+        value = value.value<QDBusVariant>().variant();
+    bool ok = false;
+    const uint scheme = value.toUInt(&ok);
+    if (!ok || (scheme != 1 && scheme != 2))
+        return std::nullopt;
+    return scheme == 1;
+}
+
+} // namespace
+
+// Receives the portal's SettingChanged signal, which QtDBus delivers only to a slot.
+class ColorSchemeWatcher : public QObject {
+    Q_OBJECT
+public:
+    ColorSchemeWatcher(QObject* context, std::function<void(std::optional<bool>)> changed)
+        : QObject(context)
+        , m_changed(std::move(changed))
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            QMetaObject::invokeMethod(this, [this] { m_changed(std::nullopt); }, Qt::QueuedConnection);
+            return;
+        }
+        bus.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
+                    SLOT(settingChanged(QString, QString, QDBusVariant)));
+        QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, portalSettings, QStringLiteral("Read"));
+        read << appearanceNamespace << colorSchemeKey;
+        auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 3000), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+            const QDBusPendingReply<QVariant> reply = *watcher;
+            m_changed(reply.isError() ? std::nullopt : colorSchemeFrom(reply.value()));
+            watcher->deleteLater();
+        });
+    }
+
+private Q_SLOTS:
+    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value)
+    {
+        if (group == appearanceNamespace && key == colorSchemeKey)
+            m_changed(colorSchemeFrom(value.variant()));
+    }
+
+private:
+    std::function<void(std::optional<bool>)> m_changed;
+};
+
+void watchColorScheme(QObject* context, std::function<void(std::optional<bool>)> changed)
+{
+    new ColorSchemeWatcher(context, std::move(changed));
+}
+
+bool animationsEnabled()
+{
+    // Looked up first: g_settings_new aborts the process on a schema that is not installed.
+    GSettingsSchemaSource* source = g_settings_schema_source_get_default();
+    GSettingsSchema* schema = source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
+    if (!schema)
+        return true;
+    const bool known = g_settings_schema_has_key(schema, "enable-animations");
+    g_settings_schema_unref(schema);
+    if (!known)
+        return true;
+    GSettings* settings = g_settings_new("org.gnome.desktop.interface");
+    const bool enabled = g_settings_get_boolean(settings, "enable-animations");
+    g_object_unref(settings);
+    return enabled;
 }
 
 } // namespace telmora::platform
+
+#include "linux.moc"

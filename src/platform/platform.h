@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QVariantMap>
+#include <functional>
 #include <optional>
 
 // Everything that differs between desktop systems lives behind these functions;
@@ -25,7 +27,17 @@ void clearQuarantine(const QString& path);
 // Moves a file to the user's trash; on failure returns the system's description.
 [[nodiscard]] std::optional<QString> moveToTrash(const QString& path);
 
-// Shows a file in the file manager (or opens its folder).
+// Shows a file in the file manager (or opens its folder); returns at once.
 void revealInFileManager(const QString& path);
+// The menu text of that command, named after this desktop's file manager.
+[[nodiscard]] QString revealInFileManagerTitle();
+
+// Follows the desktop's preferred colour scheme: `changed` gets true for dark, false for
+// light and nothing when the desktop states no preference (or cannot be asked). It is called
+// on the interface thread, first with the current answer, until `context` is destroyed.
+void watchColorScheme(QObject* context, std::function<void(std::optional<bool>)> changed);
+
+// False when the desktop has turned animations off (reduce motion).
+[[nodiscard]] bool animationsEnabled();
 
 } // namespace telmora::platform

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QTimer>
 
 #include <filesystem>
@@ -32,12 +31,6 @@ const QString sessionLostMessage = QStringLiteral("Сессия истекла. 
 bool asksForCredentials(const QString& text)
 {
     return text.contains(u"Enter email:") || text.contains(u"Enter password:") || text.contains(u"Enter 2FA code:");
-}
-
-// Byte counts as the Russian interface writes them (decimal units, like the tool itself).
-QString formattedSize(qint64 bytes)
-{
-    return QLocale(QLocale::Russian).formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
 }
 
 // Creates the folder; the system's description of the failure otherwise.

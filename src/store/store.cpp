@@ -268,6 +268,7 @@ void Store::setDetail(const QString& id, const AppDetails& details)
     if (existing != m_details.cend() && *existing == details)
         return;
     m_details.insert(id, details);
+    Q_EMIT detailChanged(id);
     Q_EMIT detailsChanged();
 }
 

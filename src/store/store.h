@@ -234,6 +234,8 @@ Q_SIGNALS:
     void searchedChanged();
     void searchErrorChanged();
     void detailsChanged();
+    // The details of this one app changed (detailsChanged follows): lists update its rows only.
+    void detailChanged(const QString& id);
     void purchasesChanged();
     void purchasesLoadingChanged();
     void purchasesErrorChanged();

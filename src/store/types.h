@@ -14,6 +14,10 @@ struct LoginStep {
     Q_GADGET
     Q_PROPERTY(Kind kind MEMBER kind)
     Q_PROPERTY(QString message MEMBER message)
+    // The step's kind as flags, for views that cannot name the enumeration.
+    Q_PROPERTY(bool isWorking READ isWorking)
+    Q_PROPERTY(bool isCode READ isCode)
+    Q_PROPERTY(bool isFailed READ isFailed)
 public:
     enum class Kind { form, working, code, failed };
     Q_ENUM(Kind)
@@ -25,6 +29,10 @@ public:
     static LoginStep working() { return {Kind::working, {}}; }
     static LoginStep code() { return {Kind::code, {}}; }
     static LoginStep failed(const QString& message) { return {Kind::failed, message}; }
+
+    [[nodiscard]] bool isWorking() const { return kind == Kind::working; }
+    [[nodiscard]] bool isCode() const { return kind == Kind::code; }
+    [[nodiscard]] bool isFailed() const { return kind == Kind::failed; }
 
     bool operator==(const LoginStep&) const = default;
 };
