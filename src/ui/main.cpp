@@ -1,21 +1,23 @@
 #include "platform/platform.h"
 #include "store/store.h"
+#include "ui/interface.h"
 
+#include <QCommandLineParser>
 #include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
-#include <QtQml/qqml.h>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QtQml/QQmlExtensionPlugin>
 
 #include <cstdio>
 
-namespace {
+Q_IMPORT_QML_PLUGIN(TelmoraPlugin)
 
-const QUrl mainQml(QStringLiteral("qrc:/qt/qml/Telmora/qml/Main.qml"));
+namespace {
 
 // Compiles every QML file of the interface; a broken file fails CI instead of a user.
 int selfTest(QQmlEngine& engine)
@@ -40,6 +42,30 @@ int selfTest(QQmlEngine& engine)
     return failures == 0 && checked > 0 ? 0 : 1;
 }
 
+// --startup-probe: prints "frame" when the first frame is on screen, then the resident memory
+// once the window has settled, and quits (read by bench/startup).
+void probeStartup(QQuickWindow* window)
+{
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [] {
+        static bool first = true;
+        if (!first)
+            return;
+        first = false;
+        std::printf("frame\n");
+        std::fflush(stdout);
+        QTimer::singleShot(2000, [] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            status.open(QIODevice::ReadOnly);
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                if (line.startsWith("VmRSS:"))
+                    std::printf("rss %s\n", line.mid(6).simplified().constData());
+            }
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        });
+    });
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -50,30 +76,46 @@ int main(int argc, char* argv[])
     QGuiApplication::setOrganizationName(QStringLiteral("Telmora"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
 
-    const QStringList arguments = app.arguments();
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption selfTestOption(QStringLiteral("self-test"), QStringLiteral("Compile every QML file and quit."));
+    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
+                                              QStringLiteral("FILE"));
+    const QCommandLineOption appearanceOption(QStringLiteral("appearance"), QStringLiteral("Force the light or dark appearance."),
+                                              QStringLiteral("light|dark"));
+    const QCommandLineOption probeOption(QStringLiteral("startup-probe"), QStringLiteral("Report the first frame and memory, then quit."));
+    parser.addOptions({selfTestOption, screenshotOption, appearanceOption, probeOption});
+    parser.process(app);
+
+    std::optional<bool> forcedDark;
+    if (parser.isSet(appearanceOption))
+        forcedDark = parser.value(appearanceOption) == u"dark";
+
     telmora::StoreOptions options = telmora::StoreOptions::system();
     // The self-test only compiles QML: it must not start the tools.
-    options.autoStart = !arguments.contains(QStringLiteral("--self-test"));
+    options.autoStart = !parser.isSet(selfTestOption);
     telmora::Store store(options);
-    // The one Store, published as a singleton: every screen gets this instance.
-    qmlRegisterSingletonInstance("Telmora.Model", 1, 0, "Store", &store);
+    telmora::Interface interface(store, options.resourcesFolder, forcedDark);
     if (qEnvironmentVariableIsSet("TELMORA_DEMO"))
         store.setNotice(QStringLiteral("Демо-режим: вместо App Store и iPhone работают их имитации, настоящие аккаунты и файлы не затрагиваются."));
 
     QQmlApplicationEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    if (arguments.contains(QStringLiteral("--self-test")))
+    interface.prepare(engine);
+    if (parser.isSet(selfTestOption))
         return selfTest(engine);
 
     QObject::connect(&engine, &QQmlApplicationEngine::objectCreationFailed, &app,
                      [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
-    engine.load(mainQml);
+    engine.load(telmora::Interface::mainQml());
+    auto* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
+    if (!window)
+        return 1;
 
+    if (parser.isSet(probeOption))
+        probeStartup(window);
     // --screenshot FILE: draw the window once, save it and quit (used to check screens offscreen).
-    const qsizetype shot = arguments.indexOf(QStringLiteral("--screenshot"));
-    if (shot >= 0 && shot + 1 < arguments.size() && !engine.rootObjects().isEmpty()) {
-        auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
-        const QString target = arguments.at(shot + 1);
+    if (parser.isSet(screenshotOption)) {
+        const QString target = parser.value(screenshotOption);
         QTimer::singleShot(1500, window, [window, target] {
             const bool saved = window->grabWindow().save(target);
             QCoreApplication::exit(saved ? 0 : 1);

@@ -1,55 +1,61 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import Telmora
 
+// The one window. The credit line is its title; the application's commands are shortcuts
+// here and entries of the menu at the top of the sidebar.
 ApplicationWindow {
     id: window
+
     objectName: "mainWindow"
     width: 1120
     height: 720
     minimumWidth: 880
     minimumHeight: 560
     visible: true
-    title: "Telmora — от команды telmora.app"
+    title: "Telmora — от telmora.app"
     color: Theme.windowBackground
+    font.pixelSize: Theme.bodySize
 
-    NoticeBanner {
-        z: 10
-        anchors.left: parent.left
-        anchors.right: parent.right
-        anchors.bottom: parent.bottom
-        anchors.margins: 16
+    // What any control not drawn by the brand falls back to.
+    palette.window: Theme.windowBackground
+    palette.windowText: Theme.text
+    palette.base: Theme.fieldBackground
+    palette.text: Theme.text
+    palette.button: Theme.controlFill
+    palette.buttonText: Theme.text
+    palette.highlight: Theme.apricot
+    palette.highlightedText: Theme.onApricot
+    palette.placeholderText: Theme.placeholderText
+    palette.toolTipBase: Theme.raisedSurface
+    palette.toolTipText: Theme.text
+    palette.link: Theme.apricotInk
+    palette.mid: Theme.separator
+
+    Shortcut {
+        sequence: "Ctrl+Q"
+        context: Qt.ApplicationShortcut
+        onActivated: Qt.quit()
+    }
+    Shortcut {
+        sequence: "Ctrl+1"
+        onActivated: root.section = RootView.Apps
+    }
+    Shortcut {
+        sequence: "Ctrl+2"
+        onActivated: root.section = RootView.Purchases
+    }
+    Shortcut {
+        sequence: "Ctrl+3"
+        onActivated: root.section = RootView.Downloads
+    }
+    Shortcut {
+        sequence: "Ctrl+F"
+        onActivated: root.focusSearch()
     }
 
-    RowLayout {
+    RootView {
+        id: root
         anchors.fill: parent
-        spacing: 0
-
-        Sidebar {
-            id: sidebar
-            Layout.fillHeight: true
-            Layout.preferredWidth: 226
-            Layout.minimumWidth: 210
-            resourcesUrl: typeof packageResourcesUrl !== "undefined" ? packageResourcesUrl : ""
-        }
-        Rectangle {
-            Layout.fillHeight: true
-            Layout.preferredWidth: 1
-            color: Theme.separator
-        }
-        Item {
-            objectName: "detailArea"
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-
-            Text {
-                anchors.centerIn: parent
-                text: sidebar.sections[sidebar.currentIndex].title
-                font.pixelSize: 22
-                font.bold: true
-                color: Theme.text
-            }
-        }
     }
 }

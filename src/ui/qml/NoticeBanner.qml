@@ -1,18 +1,28 @@
 import QtQuick
-import QtQuick.Controls
 import QtQuick.Layouts
 import Telmora
-import Telmora.Model
 
-// One-line results of workflows; closing it clears the Store's notice.
-Rectangle {
+// One-off results of workflows, at most two selectable lines; closing it clears the notice.
+Item {
     id: banner
+
+    readonly property string message: Store.notice !== undefined ? Store.notice : ""
+
     objectName: "noticeBanner"
-    visible: Store.notice !== undefined && Store.notice !== ""
+    visible: message !== ""
     implicitHeight: row.implicitHeight + 28
-    radius: 10
-    color: Theme.dark ? "#2E3036" : "#FFFFFF"
-    border.color: Theme.separator
+
+    Shadow {
+        anchors.fill: parent
+        radius: 10
+        spread: 8
+    }
+    Rectangle {
+        anchors.fill: parent
+        radius: 10
+        color: Theme.raisedSurface
+        border.color: Theme.separator
+    }
 
     RowLayout {
         id: row
@@ -20,21 +30,45 @@ Rectangle {
         anchors.margins: 14
         spacing: 10
 
-        TextEdit {
-            objectName: "noticeText"
-            Layout.fillWidth: true
-            readOnly: true
-            selectByMouse: true
-            wrapMode: TextEdit.Wrap
-            text: Store.notice !== undefined ? Store.notice : ""
-            color: Theme.text
-            font.pixelSize: 13
-            clip: true
-            Layout.maximumHeight: 2 * (font.pixelSize * 1.4)
+        Rectangle {
+            Layout.alignment: Qt.AlignTop
+            implicitWidth: 4
+            implicitHeight: Math.max(16, text.height)
+            radius: 2
+            color: Theme.apricot
         }
-        ToolButton {
+        Item {
+            Layout.fillWidth: true
+            implicitHeight: Math.min(text.contentHeight, text.twoLines)
+            clip: true
+
+            TextEdit {
+                id: text
+                objectName: "noticeText"
+                // Two lines of this font; longer notices are cut there.
+                readonly property real twoLines: Math.ceil(2 * fontMetrics.lineSpacing)
+                width: parent.width
+                readOnly: true
+                selectByMouse: true
+                selectByKeyboard: true
+                wrapMode: TextEdit.Wrap
+                text: banner.message
+                color: Theme.text
+                selectionColor: Theme.textSelection
+                selectedTextColor: Theme.text
+                font.pixelSize: 13
+                Accessible.name: banner.message
+
+                FontMetrics {
+                    id: fontMetrics
+                    font: text.font
+                }
+            }
+        }
+        IconButton {
             objectName: "closeNotice"
-            text: "✕"
+            Layout.alignment: Qt.AlignTop
+            symbol: "xmark"
             Accessible.name: "Закрыть уведомление"
             onClicked: Store.notice = undefined
         }

@@ -1,49 +1,32 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import QtQml.Models
 import QtQuick.Controls
 import QtQuick.Layouts
 import Telmora
 
-// Brand header on top, then the three sections.
+// Brand header (the application menu), the three sections, and the account footer.
 Rectangle {
-    id: root
-    property int currentIndex: 0
-    property string resourcesUrl: ""
-    readonly property var sections: [
-        { title: "Приложения", objectName: "sectionApps" },
-        { title: "Мои покупки", objectName: "sectionPurchases" },
-        { title: "Скачанное", objectName: "sectionDownloads" }
-    ]
+    id: sidebar
+
+    required property int section
+    required property RootModel rootModel
+    signal sectionChosen(int chosen)
+    signal aboutRequested()
+
     color: Theme.sidebarBackground
 
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
 
-        RowLayout {
-            objectName: "brandHeader"
+        BrandHeader {
             Layout.fillWidth: true
-            Layout.leftMargin: 16
-            Layout.rightMargin: 16
-            Layout.topMargin: 14
-            Layout.bottomMargin: 12
-            spacing: 10
-            Accessible.name: "Telmora — от команды telmora.app"
-
-            AppLogo {
-                Layout.preferredWidth: 34
-                Layout.preferredHeight: 34
-                source: root.resourcesUrl ? root.resourcesUrl + "/logo.png" : ""
-            }
-            ColumnLayout {
-                spacing: 3
-                Wordmark { source: root.resourcesUrl ? root.resourcesUrl + "/wordmark.png" : "" }
-                Text {
-                    text: "от команды telmora.app"
-                    font.pixelSize: 11
-                    color: Theme.secondaryText
-                }
-            }
-            Item { Layout.fillWidth: true }
+            Layout.leftMargin: 8
+            Layout.rightMargin: 8
+            Layout.topMargin: 8
+            Layout.bottomMargin: 8
+            onAboutRequested: sidebar.aboutRequested()
         }
 
         ListView {
@@ -51,32 +34,40 @@ Rectangle {
             objectName: "sectionList"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            model: root.sections
-            currentIndex: root.currentIndex
             interactive: false
-            delegate: ItemDelegate {
-                required property var modelData
-                required property int index
-                objectName: modelData.objectName
-                width: ListView.view.width
-                height: 34
-                highlighted: index === root.currentIndex
-                leftPadding: 18
-                contentItem: Text {
-                    text: modelData.title
-                    font.pixelSize: 13
-                    color: Theme.text
-                    verticalAlignment: Text.AlignVCenter
-                }
-                background: Rectangle {
-                    anchors.fill: parent
-                    anchors.leftMargin: 8
-                    anchors.rightMargin: 8
-                    radius: 6
-                    color: highlighted ? Theme.selection : "transparent"
-                }
-                onClicked: root.currentIndex = index
+            activeFocusOnTab: true
+            keyNavigationEnabled: false
+            currentIndex: sidebar.section
+            spacing: 2
+            Keys.onUpPressed: sidebar.sectionChosen(Math.max(0, sidebar.section - 1))
+            Keys.onDownPressed: sidebar.sectionChosen(Math.min(count - 1, sidebar.section + 1))
+            model: ListModel {
+                ListElement { title: "Приложения"; symbol: "square.grid.2x2"; name: "sectionApps" }
+                ListElement { title: "Мои покупки"; symbol: "bag"; name: "sectionPurchases" }
+                ListElement { title: "Скачанное"; symbol: "arrow.down.circle"; name: "sectionDownloads" }
             }
+
+            delegate: SidebarRow {
+                required property int index
+                required property string title
+                required property string symbol
+                required property string name
+
+                objectName: name
+                width: ListView.view.width
+                text: title
+                iconSymbol: symbol
+                selected: index === sidebar.section
+                keyboardFocus: list.activeFocus && ListView.isCurrentItem
+                badge: index === RootView.Downloads ? Store.activeJobCount : 0
+                progressShown: index === RootView.Downloads && sidebar.rootModel.downloadRunning
+                progress: sidebar.rootModel.downloadFraction
+                onClicked: sidebar.sectionChosen(index)
+            }
+        }
+
+        SidebarFooter {
+            Layout.fillWidth: true
         }
     }
 }

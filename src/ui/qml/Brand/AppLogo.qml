@@ -1,16 +1,19 @@
 import QtQuick
 import Telmora
 
-// The application logo: the logo image when the package has one, else an apricot square.
+// The application logo from the package, else an apricot rounded square.
 Item {
     id: root
-    property url source: ""
 
     Image {
         id: image
         anchors.fill: parent
-        source: root.source
+        source: Desktop.resourcesUrl + "logo.png"
+        sourceSize.width: root.width * 3
+        sourceSize.height: root.height * 3
         fillMode: Image.PreserveAspectFit
+        smooth: true
+        mipmap: true
         visible: status === Image.Ready
     }
     Rectangle {

@@ -1,21 +1,28 @@
 import QtQuick
+import QtQuick.Window
 import Telmora
 
-// The product name: the wordmark image when the package has one, else bold rounded text.
+// The product name: the wordmark image of the package drawn in the text colour, else bold
+// rounded text.
 Item {
     id: root
-    property url source: ""
+
+    property color color: Theme.text
+
     implicitHeight: 17
     implicitWidth: image.status === Image.Ready ? image.implicitWidth * 17 / Math.max(1, image.implicitHeight)
                                                 : label.implicitWidth
+    Accessible.role: Accessible.StaticText
+    Accessible.name: "Telmora"
 
     Image {
         id: image
         anchors.fill: parent
-        source: root.source
+        source: "image://tint/" + Theme.hex(root.color) + "/file" + Desktop.resourcesFolder + "/wordmark.png"
         fillMode: Image.PreserveAspectFit
+        smooth: true
+        mipmap: true
         visible: status === Image.Ready
-        Accessible.name: "Telmora"
     }
     Text {
         id: label
@@ -24,6 +31,6 @@ Item {
         text: "Telmora"
         font.pixelSize: 17
         font.bold: true
-        color: Theme.text
+        color: root.color
     }
 }

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QQmlEngine>
+#include <QVariant>
+
+namespace telmora {
+
+class Desktop;
+class Store;
+
+// The one way from the interface to the Store's workflows: each control calls one of these.
+// A workflow started here runs to its end even when the window goes away first; whatever it
+// throws becomes a Russian notice, never an exception in QML.
+class Actions : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+
+public:
+    Actions(Store* store, Desktop* desktop, QObject* parent = nullptr);
+
+    static Actions* create(QQmlEngine*, QJSEngine*);
+    static void setInstance(Actions* actions);
+
+    // Search: false, and nothing starts, while the query is blank.
+    Q_INVOKABLE bool submitSearch();
+    Q_INVOKABLE void loadPurchases(bool full);
+
+    // Downloads and installs
+    Q_INVOKABLE void perform(const QVariant& situation, const QVariant& app);
+    Q_INVOKABLE void getOrInstall(const QVariantList& apps);
+    Q_INVOKABLE void retry(const QVariant& job);
+    Q_INVOKABLE void cancel(const QVariant& job);
+    Q_INVOKABLE void removeJob(const QVariant& job);
+    Q_INVOKABLE void install(const QString& file);
+    Q_INVOKABLE void refreshFiles();
+    Q_INVOKABLE void moveToTrash(const QVariant& file);
+
+    // The commands an app's menu offers now, in order (versions, redownload, reveal,
+    // downloadOnly, license, appStore, copyId); and the command chosen from it.
+    Q_INVOKABLE QStringList appMenu(const QVariant& app) const;
+    Q_INVOKABLE void runAppCommand(const QString& command, const QVariant& app);
+
+    // Sign-in sheet
+    Q_INVOKABLE void beginLogin();
+    Q_INVOKABLE bool canSignIn(const QString& email, const QString& password) const;
+    Q_INVOKABLE void signIn(const QString& email, const QString& password);
+    Q_INVOKABLE bool canSendCode(const QString& code) const;
+    Q_INVOKABLE bool sendCode(const QString& code);
+    Q_INVOKABLE void cancelLogin();
+
+    Q_INVOKABLE void checkForUpdates();
+
+private:
+    // Runs a workflow to its end; a failure it throws becomes the notice.
+    void launch(QCoro::Task<> task);
+    template<typename Call>
+    void guarded(Call&& call);
+
+    QPointer<Store> m_store;
+    Desktop* m_desktop;
+};
+
+} // namespace telmora

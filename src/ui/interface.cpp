@@ -1,0 +1,39 @@
+#include "ui/interface.h"
+
+#include "ui/artwork.h"
+#include "ui/icons.h"
+#include "ui/qmltypes.h"
+
+#include <QQmlEngine>
+
+namespace telmora {
+
+Interface::Interface(Store& store, const QString& resourcesFolder, std::optional<bool> forcedDark)
+    : m_desktop(resourcesFolder, forcedDark)
+    , m_actions(&store, &m_desktop)
+{
+    qml::StoreSingleton::setInstance(&store);
+    Desktop::setInstance(&m_desktop);
+    Actions::setInstance(&m_actions);
+}
+
+Interface::~Interface()
+{
+    Actions::setInstance(nullptr);
+    Desktop::setInstance(nullptr);
+    qml::StoreSingleton::setInstance(nullptr);
+}
+
+void Interface::prepare(QQmlEngine& engine)
+{
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.addImageProvider(QStringLiteral("tint"), new IconProvider);
+    engine.addImageProvider(QStringLiteral("artwork"), new ArtworkProvider);
+}
+
+QUrl Interface::mainQml()
+{
+    return QUrl(QStringLiteral("qrc:/qt/qml/Telmora/qml/Main.qml"));
+}
+
+} // namespace telmora

@@ -1,0 +1,93 @@
+pragma ComponentBehavior: Bound
+import QtQuick
+import QtQuick.Layouts
+import Telmora
+
+// Sidebar and the selected section's screen, the notice banner, and the sheets: one at a
+// time, presented while the Store asks for it.
+Item {
+    id: root
+
+    enum Section { Apps, Purchases, Downloads }
+
+    property int section: RootView.Apps
+
+    function focusSearch(): void {
+        root.section = RootView.Apps
+        // The apps screen's focus chain ends in its search field.
+        if (apps.count > 0)
+            apps.itemAt(0).forceActiveFocus()
+    }
+
+    RootModel {
+        id: rootModel
+        store: Store
+    }
+
+    RowLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Sidebar {
+            id: sidebar
+            Layout.fillHeight: true
+            Layout.preferredWidth: 226
+            Layout.minimumWidth: 210
+            section: root.section
+            rootModel: rootModel
+            onSectionChosen: (chosen) => root.section = chosen
+            onAboutRequested: about.open()
+        }
+        Rectangle {
+            Layout.fillHeight: true
+            Layout.preferredWidth: 1
+            color: Theme.separator
+        }
+        // A fresh screen on every switch: selection, filter and view state start over.
+        Item {
+            id: detail
+            objectName: "detailArea"
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+
+            Repeater {
+                id: apps
+                model: root.section === RootView.Apps ? 1 : 0
+                AppsView {
+                    width: detail.width
+                    height: detail.height
+                }
+            }
+            Repeater {
+                model: root.section === RootView.Purchases ? 1 : 0
+                PurchasesView {
+                    width: detail.width
+                    height: detail.height
+                }
+            }
+            Repeater {
+                model: root.section === RootView.Downloads ? 1 : 0
+                DownloadsView {
+                    width: detail.width
+                    height: detail.height
+                }
+            }
+        }
+    }
+
+    NoticeBanner {
+        z: 10
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 16
+    }
+
+    AboutDialog {
+        id: about
+    }
+
+    SheetHost {
+        rootModel: rootModel
+    }
+}

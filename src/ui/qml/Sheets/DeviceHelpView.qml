@@ -1,0 +1,35 @@
+import QtQuick
+import QtQuick.Layouts
+import Telmora
+
+// This sheet's place in the root view; Escape or "Закрыть" closes it.
+FocusScope {
+    id: sheet
+
+    signal dismissed()
+
+    objectName: "deviceHelpSheetPlace"
+    implicitWidth: 420
+    implicitHeight: column.implicitHeight + 48
+    focus: true
+
+    ColumnLayout {
+        id: column
+        anchors.fill: parent
+        anchors.margins: 24
+        spacing: 16
+
+        Text {
+            text: "Подключите iPhone"
+            font.pixelSize: Theme.sheetTitleSize
+            font.weight: Font.DemiBold
+            color: Theme.text
+        }
+        PlainButton {
+            Layout.alignment: Qt.AlignRight
+            text: "Закрыть"
+            focus: true
+            onClicked: sheet.dismissed()
+        }
+    }
+}
