@@ -15,6 +15,11 @@ public:
     // published state
     static void setEmail(Store& store, const std::optional<QString>& email) { store.setEmail(email); }
     static void setJobs(Store& store, const QList<Job>& jobs) { store.setJobs(jobs); }
+    static void setResults(Store& store, const QList<AppItem>& results) { store.setResults(results); }
+    static void setSearching(Store& store, bool searching) { store.setSearching(searching); }
+    static void setPurchases(Store& store, const QList<AppItem>& purchases) { store.setPurchases(purchases); }
+    static void setPurchasesError(Store& store, const std::optional<QString>& error) { store.setPurchasesError(error); }
+    static void setLoginStep(Store& store, const LoginStep& step) { store.setLoginStep(step); }
     static void setFiles(Store& store, const QList<IPAFile>& files) { store.setFiles(files); }
     static void setDevices(Store& store, const QList<Device>& devices) { store.setDevices(devices); }
     static void setDetail(Store& store, const QString& id, const AppDetails& details) { store.setDetail(id, details); }
