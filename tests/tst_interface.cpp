@@ -353,6 +353,19 @@ private Q_SLOTS:
         QTRY_VERIFY(!shown(QStringLiteral("loginView")));
     }
 
+    void workflowOutlivesTheWindowAndTheStore()
+    {
+        signIn();
+        open();
+        m_store->setQuery(QStringLiteral("Telegram"));
+        QVERIFY(m_interface->actions().submitSearch());
+        QVERIFY(m_store->searching());
+        m_engine.reset();
+        m_interface.reset();
+        m_store.reset();
+        QTest::qWait(1500); // the search's tool ends and its workflow resumes into nothing
+    }
+
     void addingAnAccount()
     {
         m_store->beginLogin(QString(), true);

@@ -80,6 +80,7 @@ Button {
             objectName: "menuQuit"
             text: "Выйти"
             symbol: "power"
+            shortcutText: "Ctrl+Q"
             onTriggered: Qt.quit()
         }
     }

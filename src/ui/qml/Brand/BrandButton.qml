@@ -30,7 +30,11 @@ Button {
     // Pressing shrinks the button a little, unless the desktop asks for less motion.
     scale: control.down && !Desktop.reduceMotion ? 0.97 : 1
     hoverEnabled: true
-    focusPolicy: Qt.StrongFocus
+    // Off inside list rows and tiles: the list is one stop of the Tab chain, its keys act on
+    // the current row.
+    property bool tabStop: true
+
+    focusPolicy: tabStop ? Qt.StrongFocus : Qt.NoFocus
     Accessible.name: text
 
     Behavior on scale {

@@ -9,7 +9,9 @@ CheckBox {
     spacing: 6
     padding: 2
     hoverEnabled: true
-    focusPolicy: Qt.StrongFocus
+    property bool tabStop: true
+
+    focusPolicy: tabStop ? Qt.StrongFocus : Qt.NoFocus
 
     indicator: Rectangle {
         x: control.leftPadding

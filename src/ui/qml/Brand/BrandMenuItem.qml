@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Layouts
 import Telmora
 
 // One entry of a BrandMenu, with an optional symbol; destructive entries are red.
@@ -8,6 +9,7 @@ MenuItem {
 
     property string symbol: ""
     property bool destructive: false
+    property string shortcutText: ""
     readonly property color ink: destructive ? Theme.danger : Theme.text
 
     implicitHeight: 28
@@ -16,12 +18,11 @@ MenuItem {
     font.pixelSize: 13
     Accessible.name: text
 
-    contentItem: Row {
+    contentItem: RowLayout {
         spacing: 8
         Item {
-            width: 16
-            height: 16
-            anchors.verticalCenter: parent.verticalCenter
+            implicitWidth: 16
+            implicitHeight: 16
             Icon {
                 anchors.centerIn: parent
                 symbol: item.symbol
@@ -31,11 +32,18 @@ MenuItem {
             }
         }
         Text {
-            anchors.verticalCenter: parent.verticalCenter
+            Layout.fillWidth: true
             text: item.text
             font: item.font
             color: item.highlighted && !item.destructive ? Theme.apricotInk : item.ink
             opacity: item.enabled ? 1 : 0.45
+            elide: Text.ElideRight
+        }
+        Text {
+            visible: item.shortcutText !== ""
+            text: item.shortcutText
+            font.pixelSize: 12
+            color: Theme.secondaryText
         }
     }
 

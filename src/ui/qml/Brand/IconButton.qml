@@ -14,10 +14,12 @@ Button {
     implicitHeight: 26
     padding: 0
     hoverEnabled: true
-    focusPolicy: Qt.StrongFocus
+    // Off inside list rows and tiles: the list is one stop of the Tab chain, its keys act on
+    // the current row.
+    property bool tabStop: true
+
+    focusPolicy: tabStop ? Qt.StrongFocus : Qt.NoFocus
     opacity: enabled ? 1 : 0.5
-    ToolTip.visible: hovered && ToolTip.text !== ""
-    ToolTip.delay: 600
 
     Keys.onReturnPressed: control.clicked()
     Keys.onEnterPressed: control.clicked()
@@ -29,6 +31,12 @@ Button {
             size: control.iconSize
             color: control.hovered || control.down ? Theme.text : control.tint
         }
+    }
+
+    // The accessible name doubles as the tooltip: the symbol alone may not say enough.
+    BrandToolTip {
+        visible: control.hovered && control.Accessible.name !== ""
+        text: control.Accessible.name
     }
 
     background: Rectangle {

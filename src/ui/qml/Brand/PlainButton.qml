@@ -19,7 +19,11 @@ Button {
     implicitHeight: Math.max(small ? 24 : 30, implicitContentHeight + topPadding + bottomPadding)
     opacity: enabled ? 1 : 0.5
     hoverEnabled: true
-    focusPolicy: Qt.StrongFocus
+    // Off inside list rows and tiles: the list is one stop of the Tab chain, its keys act on
+    // the current row.
+    property bool tabStop: true
+
+    focusPolicy: tabStop ? Qt.StrongFocus : Qt.NoFocus
     Accessible.name: text
 
     Keys.onReturnPressed: control.clicked()

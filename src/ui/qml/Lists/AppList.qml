@@ -29,14 +29,24 @@ FocusScope {
         bottomMargin: root.model.selectionCount >= 2 ? 72 : 12
         boundsBehavior: Flickable.StopAtBounds
         reuseItems: true
+        onActiveFocusChanged: {
+            if (activeFocus && currentIndex < 0 && count > 0)
+                list.currentIndex = root.model.step(-1, 1, Qt.NoModifier)
+        }
         ScrollBar.vertical: BrandScrollBar {}
 
         Keys.onUpPressed: (event) => list.currentIndex = root.model.step(list.currentIndex, -1, event.modifiers)
         Keys.onDownPressed: (event) => list.currentIndex = root.model.step(list.currentIndex, 1, event.modifiers)
-        Keys.onSpacePressed: (event) => root.model.select(list.currentIndex, Qt.ControlModifier)
+        Keys.onSpacePressed: root.model.select(list.currentIndex, Qt.ControlModifier)
+        Keys.onReturnPressed: {
+            const row = list.currentItem as AppRow
+            if (row && row.situation.action !== undefined)
+                Actions.perform(row.situation, row.app)
+        }
         Keys.onMenuPressed: {
-            if (list.currentItem)
-                (list.currentItem as AppRow).openMenu()
+            const row = list.currentItem as AppRow
+            if (row)
+                row.openMenu()
         }
 
         delegate: AppRow {

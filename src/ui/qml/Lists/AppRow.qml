@@ -110,11 +110,13 @@ Item {
         MainActionButton {
             app: row.app
             situation: row.situation
+            tabStop: false
         }
         IconButton {
             id: menuButton
             objectName: "rowMenu"
             symbol: "ellipsis"
+            tabStop: false
             Accessible.name: "Ещё: " + row.name
             onClicked: row.openMenu()
         }

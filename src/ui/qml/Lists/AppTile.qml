@@ -93,6 +93,7 @@ Item {
             app: tile.app
             situation: tile.situation
             compact: true
+            tabStop: false
         }
         Item { Layout.fillHeight: true }
     }
@@ -103,6 +104,7 @@ Item {
         y: 8
         visible: tile.hovering || tile.selected || tile.anySelected
         checked: tile.selected
+        tabStop: false
         Accessible.name: "Выбрать: " + tile.name
         onToggled: tile.selectionToggled(checked)
     }
@@ -114,6 +116,7 @@ Item {
         anchors.margins: 6
         visible: tile.hovering
         symbol: "ellipsis"
+        tabStop: false
         Accessible.name: "Ещё: " + tile.name
         onClicked: menu.popup(menuButton, 0, menuButton.height + 2)
     }

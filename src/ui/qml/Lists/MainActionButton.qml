@@ -9,6 +9,7 @@ Item {
     property appItem app
     property appSituation situation
     property bool compact: false
+    property bool tabStop: true
     readonly property bool hasAction: situation.action !== undefined
     readonly property string title: Labels.actionTitle(situation, compact)
 
@@ -28,6 +29,7 @@ Item {
         anchors.centerIn: parent
         visible: main.hasAction && !main.situation.isPlain
         kind: main.compact ? BrandButton.Pill : BrandButton.Tonal
+        tabStop: main.tabStop
         text: main.title
         onClicked: Actions.perform(main.situation, main.app)
     }
@@ -37,6 +39,7 @@ Item {
         anchors.centerIn: parent
         visible: main.hasAction && main.situation.isPlain
         small: main.compact
+        tabStop: main.tabStop
         text: main.title
         onClicked: Actions.perform(main.situation, main.app)
     }

@@ -51,6 +51,11 @@ FocusScope {
         bottomMargin: 64
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: true
+        // Arriving by Tab shows where the arrow keys start.
+        onActiveFocusChanged: {
+            if (activeFocus && currentIndex < 0)
+                currentIndex = 0
+        }
         ScrollBar.vertical: BrandScrollBar {}
 
         Keys.onSpacePressed: {

@@ -60,8 +60,6 @@ FocusScope {
                 objectName: "fileList"
                 anchors.fill: parent
                 visible: view.queue.count > 0 || view.files.count > 0
-                focus: true
-                activeFocusOnTab: true
                 clip: true
                 model: view.files
                 bottomMargin: 72
