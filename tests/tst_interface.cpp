@@ -158,6 +158,37 @@ private Q_SLOTS:
         QCOMPARE(badge->property("count").toInt(), 1);
     }
 
+    void brandArtworkAndItsFallbacks()
+    {
+        open();
+        QTRY_VERIFY(!shown(QStringLiteral("wordmarkText")) && !shown(QStringLiteral("logoFallback")));
+        m_engine.reset();
+        m_interface = std::make_unique<Interface>(*m_store, m_home->filePath(QStringLiteral("no-resources")), false);
+        open();
+        QTRY_VERIFY(shown(QStringLiteral("wordmarkText")) && shown(QStringLiteral("logoFallback")));
+    }
+
+    void pressingShrinksUnlessMotionIsReduced()
+    {
+        signIn();
+        open();
+        QQuickItem* button = item(QStringLiteral("tile_686449807"));
+        QVERIFY(button);
+        button = descendant(button, QStringLiteral("mainAction"));
+        const QPoint centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2)).toPoint();
+        const QColor idle = button->property("fill").value<QColor>();
+        m_interface->desktop().setReduceMotion(true);
+        QTest::mousePress(m_window, Qt::LeftButton, {}, centre);
+        QTest::qWait(300);
+        QCOMPARE(button->scale(), 1.0);
+        QVERIFY(button->property("fill").value<QColor>() != idle);
+        QTest::mouseRelease(m_window, Qt::LeftButton, {}, QPoint(1, 1));
+        m_interface->desktop().setReduceMotion(false);
+        QTest::mousePress(m_window, Qt::LeftButton, {}, centre);
+        QTRY_COMPARE(button->scale(), 0.97);
+        QTest::mouseRelease(m_window, Qt::LeftButton, {}, QPoint(1, 1));
+    }
+
     void noticeIsCutToTwoLines()
     {
         open();

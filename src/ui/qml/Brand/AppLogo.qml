@@ -17,6 +17,7 @@ Item {
         visible: status === Image.Ready
     }
     Rectangle {
+        objectName: "logoFallback"
         anchors.fill: parent
         visible: image.status !== Image.Ready
         radius: 8

@@ -26,6 +26,7 @@ Item {
     }
     Text {
         id: label
+        objectName: "wordmarkText"
         anchors.verticalCenter: parent.verticalCenter
         visible: image.status !== Image.Ready
         text: "Telmora"
