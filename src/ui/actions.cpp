@@ -10,8 +10,6 @@ namespace telmora {
 
 namespace {
 
-Actions* instance = nullptr;
-
 const QString failureNotice = QStringLiteral("Что-то пошло не так. Попробуйте ещё раз.");
 
 // Awaits the workflow in a frame of its own, so it lives until it ends whoever started it.
@@ -40,18 +38,6 @@ Actions::Actions(Store* store, Desktop* desktop, QObject* parent)
     , m_store(store)
     , m_desktop(desktop)
 {
-}
-
-Actions* Actions::create(QQmlEngine*, QJSEngine*)
-{
-    Q_ASSERT(instance);
-    QJSEngine::setObjectOwnership(instance, QJSEngine::CppOwnership);
-    return instance;
-}
-
-void Actions::setInstance(Actions* actions)
-{
-    instance = actions;
 }
 
 void Actions::launch(QCoro::Task<> task)

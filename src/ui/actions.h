@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/published.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
@@ -22,8 +24,8 @@ class Actions : public QObject {
 public:
     Actions(Store* store, Desktop* desktop, QObject* parent = nullptr);
 
-    static Actions* create(QQmlEngine*, QJSEngine*);
-    static void setInstance(Actions* actions);
+    // QML gets the application's instance (Interface publishes it).
+    static Actions* create(QQmlEngine* engine, QJSEngine* js) { return Published<Actions>::create(engine, js); }
 
     // Search: false, and nothing starts, while the query is blank.
     Q_INVOKABLE bool submitSearch();

@@ -68,20 +68,12 @@ QVariant AppListModel::data(const QModelIndex& index, int role) const
 
 void AppListModel::setStore(Store* store)
 {
-    if (m_store == store)
+    if (!m_store.relink(store))
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_connections))
-        disconnect(connection);
-    m_connections.clear();
-    m_store = store;
-    if (m_store) {
-        m_connections = {
-            connect(m_store, &Store::resultsChanged, this, [this] { if (m_source == Source::Results) reload(); }),
-            connect(m_store, &Store::purchasesChanged, this, [this] { if (m_source == Source::Purchases) reload(); }),
-            connect(m_store, &Store::detailChanged, this, &AppListModel::refreshDetail),
-            connect(m_store, &Store::situationsChanged, this, &AppListModel::scheduleSituations),
-        };
-    }
+    m_store.on(&Store::resultsChanged, this, [this] { if (m_source == Source::Results) reload(); });
+    m_store.on(&Store::purchasesChanged, this, [this] { if (m_source == Source::Purchases) reload(); });
+    m_store.on(&Store::detailChanged, this, &AppListModel::refreshDetail);
+    m_store.on(&Store::situationsChanged, this, &AppListModel::scheduleSituations);
     reload();
     Q_EMIT storeChanged();
 }

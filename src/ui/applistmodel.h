@@ -3,6 +3,7 @@
 #include "model/records.h"
 #include "store/types.h"
 #include "ui/rowmodel.h"
+#include "ui/storelink.h"
 
 #include "store/store.h"
 
@@ -44,7 +45,7 @@ public:
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
-    [[nodiscard]] Store* store() const { return m_store; }
+    [[nodiscard]] Store* store() const { return m_store.get(); }
     void setStore(Store* store);
     [[nodiscard]] Source source() const { return m_source; }
     void setSource(Source source);
@@ -90,7 +91,7 @@ private:
     [[nodiscard]] const AppSituation& situationOf(const AppItem& app) const;
     [[nodiscard]] QList<int> rowsOf(const QString& id) const;
 
-    QPointer<Store> m_store;
+    StoreLink m_store;
     Source m_source = Source::Catalog;
     QString m_filter;
     QList<Row> m_all;  // the Store's list
@@ -102,7 +103,6 @@ private:
     // Situations of the rows views have asked for; recomputed when the Store's inputs change.
     mutable QHash<QString, AppSituation> m_situations;
     bool m_situationsScheduled = false;
-    QList<QMetaObject::Connection> m_connections;
 };
 
 } // namespace telmora

@@ -10,10 +10,6 @@
 
 namespace telmora {
 
-namespace {
-Desktop* instance = nullptr;
-}
-
 Desktop::Desktop(const QString& resourcesFolder, std::optional<bool> forcedDark, QObject* parent)
     : QObject(parent)
     , m_resourcesFolder(resourcesFolder)
@@ -29,18 +25,6 @@ Desktop::Desktop(const QString& resourcesFolder, std::optional<bool> forcedDark,
         // Without a stated preference the window palette decides, and it can change.
         qApp->installEventFilter(this);
     }
-}
-
-Desktop* Desktop::create(QQmlEngine*, QJSEngine*)
-{
-    Q_ASSERT(instance);
-    QJSEngine::setObjectOwnership(instance, QJSEngine::CppOwnership);
-    return instance;
-}
-
-void Desktop::setInstance(Desktop* desktop)
-{
-    instance = desktop;
 }
 
 bool Desktop::eventFilter(QObject* watched, QEvent* event)

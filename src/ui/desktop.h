@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/published.h"
+
 #include <QObject>
 #include <QQmlEngine>
 #include <QUrl>
@@ -25,9 +27,8 @@ public:
     // appearance (the --appearance option), otherwise it follows the desktop.
     explicit Desktop(const QString& resourcesFolder, std::optional<bool> forcedDark = std::nullopt, QObject* parent = nullptr);
 
-    // The instance made by the application; QML gets this one.
-    static Desktop* create(QQmlEngine*, QJSEngine*);
-    static void setInstance(Desktop* desktop);
+    // QML gets the application's instance (Interface publishes it).
+    static Desktop* create(QQmlEngine* engine, QJSEngine* js) { return Published<Desktop>::create(engine, js); }
 
     [[nodiscard]] bool dark() const { return m_dark; }
     [[nodiscard]] bool reduceMotion() const { return m_reduceMotion; }

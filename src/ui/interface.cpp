@@ -12,16 +12,16 @@ Interface::Interface(Store& store, const QString& resourcesFolder, std::optional
     : m_desktop(resourcesFolder, forcedDark)
     , m_actions(&store, &m_desktop)
 {
-    qml::StoreSingleton::setInstance(&store);
-    Desktop::setInstance(&m_desktop);
-    Actions::setInstance(&m_actions);
+    Published<Store>::set(&store);
+    Published<Desktop>::set(&m_desktop);
+    Published<Actions>::set(&m_actions);
 }
 
 Interface::~Interface()
 {
-    Actions::setInstance(nullptr);
-    Desktop::setInstance(nullptr);
-    qml::StoreSingleton::setInstance(nullptr);
+    Published<Actions>::set(nullptr);
+    Published<Desktop>::set(nullptr);
+    Published<Store>::set(nullptr);
 }
 
 void Interface::prepare(QQmlEngine& engine)

@@ -3,6 +3,7 @@
 #include "model/records.h"
 #include "store/store.h"
 #include "store/types.h"
+#include "ui/published.h"
 #include "update/feed.h"
 
 #include <QQmlEngine>
@@ -17,9 +18,8 @@ struct StoreSingleton {
     QML_NAMED_ELEMENT(Store)
     QML_SINGLETON
 public:
-    // The application's Store; QML never makes a second one.
-    static Store* create(QQmlEngine*, QJSEngine*);
-    static void setInstance(Store* store);
+    // The application's Store (Interface publishes it); QML never makes a second one.
+    static Store* create(QQmlEngine* engine, QJSEngine* js) { return Published<Store>::create(engine, js); }
 };
 
 struct AppItemValue {

@@ -62,7 +62,7 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const
     case RemoveLabelRole:
         return QStringLiteral("Убрать: ") + job.app.name;
     case ArtworkRole:
-        return artworkOf(m_store, job.app.id);
+        return artworkOf(m_store.get(), job.app.id);
     default:
         return {};
     }
@@ -70,16 +70,10 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const
 
 void JobListModel::setStore(Store* store)
 {
-    if (m_store == store)
+    if (!m_store.relink(store))
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_connections))
-        disconnect(connection);
-    m_connections.clear();
-    m_store = store;
-    if (m_store) {
-        m_connections.append(connect(m_store, &Store::jobsChanged, this, &JobListModel::reload));
-        m_connections.append(connect(m_store, &Store::detailChanged, this, &JobListModel::refreshArtwork));
-    }
+    m_store.on(&Store::jobsChanged, this, &JobListModel::reload);
+    m_store.on(&Store::detailChanged, this, &JobListModel::refreshArtwork);
     reload();
     Q_EMIT storeChanged();
 }
@@ -162,7 +156,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
     case ActionTitleRole:
         return row.state == InstallState::Installed ? QStringLiteral("Установить снова") : QStringLiteral("Установить");
     case ArtworkRole:
-        return row.file.appID ? artworkOf(m_store, *row.file.appID) : QString();
+        return row.file.appID ? artworkOf(m_store.get(), *row.file.appID) : QString();
     default:
         return {};
     }
@@ -170,18 +164,12 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
 
 void FileListModel::setStore(Store* store)
 {
-    if (m_store == store)
+    if (!m_store.relink(store))
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_connections))
-        disconnect(connection);
-    m_connections.clear();
-    m_store = store;
-    if (m_store) {
-        for (auto signal : {&Store::filesChanged, &Store::installingChanged, &Store::installQueueChanged,
-                            &Store::installErrorsChanged, &Store::installedChanged})
-            m_connections.append(connect(m_store, signal, this, &FileListModel::reload));
-        m_connections.append(connect(m_store, &Store::detailChanged, this, &FileListModel::refreshArtwork));
-    }
+    for (auto signal : {&Store::filesChanged, &Store::installingChanged, &Store::installQueueChanged,
+                        &Store::installErrorsChanged, &Store::installedChanged})
+        m_store.on(signal, this, &FileListModel::reload);
+    m_store.on(&Store::detailChanged, this, &FileListModel::refreshArtwork);
     reload();
     Q_EMIT storeChanged();
 }

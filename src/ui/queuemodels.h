@@ -3,6 +3,7 @@
 #include "model/records.h"
 #include "store/types.h"
 #include "ui/rowmodel.h"
+#include "ui/storelink.h"
 
 #include "store/store.h"
 
@@ -34,7 +35,7 @@ public:
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
-    [[nodiscard]] Store* store() const { return m_store; }
+    [[nodiscard]] Store* store() const { return m_store.get(); }
     void setStore(Store* store);
     [[nodiscard]] int count() const { return static_cast<int>(m_rows.size()); }
 
@@ -46,9 +47,8 @@ private:
     void reload();
     void refreshArtwork(const QString& appID);
 
-    QPointer<Store> m_store;
+    StoreLink m_store;
     QList<Job> m_rows;
-    QList<QMetaObject::Connection> m_connections;
 };
 
 // The stored packages with their install state: installing, waiting, failed or installed.
@@ -82,7 +82,7 @@ public:
     [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;
     [[nodiscard]] QHash<int, QByteArray> roleNames() const override;
 
-    [[nodiscard]] Store* store() const { return m_store; }
+    [[nodiscard]] Store* store() const { return m_store.get(); }
     void setStore(Store* store);
     [[nodiscard]] int count() const { return static_cast<int>(m_rows.size()); }
 
@@ -100,9 +100,8 @@ private:
     void reload();
     void refreshArtwork(const QString& appID);
 
-    QPointer<Store> m_store;
+    StoreLink m_store;
     QList<Row> m_rows;
-    QList<QMetaObject::Connection> m_connections;
 };
 
 } // namespace telmora

@@ -11,18 +11,12 @@ RootModel::RootModel(QObject* parent)
 
 void RootModel::setStore(Store* store)
 {
-    if (m_store == store)
+    if (!m_store.relink(store))
         return;
-    for (const QMetaObject::Connection& connection : std::as_const(m_connections))
-        disconnect(connection);
-    m_connections.clear();
-    m_store = store;
-    if (m_store) {
-        for (auto signal : {&Store::showLoginChanged, &Store::versionsAppChanged, &Store::showUpdateChanged,
-                            &Store::readyDeviceChanged, &Store::awaitingDeviceChanged, &Store::showDeviceHelpChanged})
-            m_connections.append(connect(m_store, signal, this, &RootModel::updateSheet));
-        m_connections.append(connect(m_store, &Store::jobsChanged, this, &RootModel::updateDownload));
-    }
+    for (auto signal : {&Store::showLoginChanged, &Store::versionsAppChanged, &Store::showUpdateChanged,
+                        &Store::readyDeviceChanged, &Store::awaitingDeviceChanged, &Store::showDeviceHelpChanged})
+        m_store.on(signal, this, &RootModel::updateSheet);
+    m_store.on(&Store::jobsChanged, this, &RootModel::updateDownload);
     updateSheet();
     updateDownload();
     Q_EMIT storeChanged();

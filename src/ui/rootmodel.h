@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QObject>
-#include "store/store.h"
+#include "ui/storelink.h"
 
 #include <QPointer>
 #include <QQmlEngine>
@@ -26,7 +26,7 @@ public:
 
     explicit RootModel(QObject* parent = nullptr);
 
-    [[nodiscard]] Store* store() const { return m_store; }
+    [[nodiscard]] Store* store() const { return m_store.get(); }
     void setStore(Store* store);
     [[nodiscard]] Sheet sheet() const { return m_sheet; }
     // The first running job in the Store's order; the fraction is undefined while unknown.
@@ -46,11 +46,10 @@ private:
     void updateSheet();
     void updateDownload();
 
-    QPointer<Store> m_store;
+    StoreLink m_store;
     Sheet m_sheet = Sheet::None;
     bool m_downloadRunning = false;
     QVariant m_downloadFraction;
-    QList<QMetaObject::Connection> m_connections;
 };
 
 } // namespace telmora
