@@ -163,9 +163,11 @@ private Q_SLOTS:
         open();
         QTRY_VERIFY(!shown(QStringLiteral("wordmarkText")) && !shown(QStringLiteral("logoFallback")));
         m_engine.reset();
+        m_interface.reset();
         m_interface = std::make_unique<Interface>(*m_store, m_home->filePath(QStringLiteral("no-resources")), false);
         open();
         QTRY_VERIFY(shown(QStringLiteral("wordmarkText")) && shown(QStringLiteral("logoFallback")));
+        QVERIFY(shown(QStringLiteral("tile_686449807"))); // the window still has its Store
     }
 
     void pressingShrinksUnlessMotionIsReduced()

@@ -9,7 +9,8 @@
 namespace telmora {
 
 Interface::Interface(Store& store, const QString& resourcesFolder, std::optional<bool> forcedDark)
-    : m_desktop(resourcesFolder, forcedDark)
+    : m_store(&store)
+    , m_desktop(resourcesFolder, forcedDark)
     , m_actions(&store, &m_desktop)
 {
     Published<Store>::set(&store);
@@ -19,9 +20,9 @@ Interface::Interface(Store& store, const QString& resourcesFolder, std::optional
 
 Interface::~Interface()
 {
-    Published<Actions>::set(nullptr);
-    Published<Desktop>::set(nullptr);
-    Published<Store>::set(nullptr);
+    Published<Actions>::withdraw(&m_actions);
+    Published<Desktop>::withdraw(&m_desktop);
+    Published<Store>::withdraw(m_store);
 }
 
 void Interface::prepare(QQmlEngine& engine)

@@ -14,7 +14,7 @@ class Store;
 
 // The interface over the one Store: the desktop helpers and the actions QML calls,
 // published to QML together with the Store. The application and the interface tests
-// build the window the same way through it.
+// build the window the same way through it; one exists at a time.
 class Interface {
 public:
     Interface(Store& store, const QString& resourcesFolder, std::optional<bool> forcedDark = std::nullopt);
@@ -32,6 +32,7 @@ public:
     static QUrl mainQml();
 
 private:
+    Store* m_store;
     Desktop m_desktop;
     Actions m_actions;
 };

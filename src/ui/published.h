@@ -11,6 +11,12 @@ template<typename T>
 class Published {
 public:
     static void set(T* object) { s_object = object; }
+    // Withdraws `object` unless another has been published since.
+    static void withdraw(T* object)
+    {
+        if (s_object == object)
+            s_object = nullptr;
+    }
     static T* create(QQmlEngine*, QJSEngine*)
     {
         Q_ASSERT(s_object);
