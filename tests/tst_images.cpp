@@ -1,4 +1,14 @@
+// The images the interface draws: tinted symbols and templates, and app artwork fetched,
+// cropped and rounded off the interface thread.
+#include "ui/artwork.h"
 #include "ui/icons.h"
+
+#include "httpserver.h"
+#include "temphome.h"
+
+#include <QBuffer>
+#include <QQuickImageResponse>
+#include <QSignalSpy>
 
 #include <QPainter>
 #include <QTemporaryDir>
@@ -24,7 +34,7 @@ static int opaquePixelsOf(const QImage& image, const QColor& colour)
     return count;
 }
 
-class IconsTest : public QObject {
+class ImagesTest : public QObject {
     Q_OBJECT
     QTemporaryDir folder;
 
@@ -69,7 +79,41 @@ private Q_SLOTS:
         const int found = opaquePixelsOf(image, QColor(u'#' + id.section(u'/', 0, 0)));
         QVERIFY2(opaque == -2 ? found > 0 : found == opaque, qPrintable(QString::number(found)));
     }
+
+    void artworkIsCroppedRoundedOrFails()
+    {
+        const test::TempHome home; // the artwork cache stays in it
+        QImage wide(200, 100, QImage::Format_RGB32);
+        wide.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        wide.save(&buffer, "PNG");
+        test::HttpServer server;
+        server.route(QStringLiteral("/icon.png"), {.body = png});
+        server.route(QStringLiteral("/broken.png"), {.body = "not an image"});
+
+        ArtworkProvider provider;
+        const auto fetch = [&](const QString& path) {
+            const QString id = QString::fromLatin1(QUrl::toPercentEncoding(server.url(path).toString()));
+            std::unique_ptr<QQuickImageResponse> response(provider.requestImageResponse(id, QSize(44, 44)));
+            QSignalSpy finished(response.get(), &QQuickImageResponse::finished);
+            [&] { QVERIFY(finished.wait(5000)); }();
+            std::unique_ptr<QQuickTextureFactory> texture(response->textureFactory());
+            return std::pair(texture ? texture->image() : QImage(), response->errorString());
+        };
+        const auto [icon, none] = fetch(QStringLiteral("/icon.png"));
+        QCOMPARE(icon.size(), QSize(44, 44)); // cropped to fill the square
+        QCOMPARE(none, QString());
+        QCOMPARE(icon.pixelColor(22, 22), QColor(Qt::blue));
+        QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // the rounded corner
+        for (const QString& failing : {QStringLiteral("/broken.png"), QStringLiteral("/missing.png")}) {
+            const auto [image, error] = fetch(failing);
+            QVERIFY(image.isNull());
+            QVERIFY(!error.isEmpty());
+        }
+    }
 };
 
-QTEST_MAIN(IconsTest)
-#include "tst_icons.moc"
+QTEST_MAIN(ImagesTest)
+#include "tst_images.moc"
