@@ -72,6 +72,10 @@ class InterfaceTest : public QObject {
         QVERIFY(!m_engine->rootObjects().isEmpty());
         m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        // The section's screen comes after the window's first frame, and lays out in the next.
+        QTRY_VERIFY(shown(QStringLiteral("appsView")));
+        QSignalSpy frames(m_window, &QQuickWindow::frameSwapped);
+        QVERIFY(frames.wait());
     }
 
     // The visible item of this name (several may exist: list rows are made per row).

@@ -26,12 +26,21 @@ protected:
     void syncRows(QList<T>& rows, const QList<T>& next, KeyOf keyOf);
 
 private:
+    // Everything out, then everything in: unlike a reset, views keep the delegates of the
+    // rows that went in their reuse pool and hand them to the rows that came.
     template<typename T>
     void resetRows(QList<T>& rows, const QList<T>& next)
     {
-        beginResetModel();
-        rows = next;
-        endResetModel();
+        if (!rows.isEmpty()) {
+            beginRemoveRows({}, 0, static_cast<int>(rows.size()) - 1);
+            rows.clear();
+            endRemoveRows();
+        }
+        if (!next.isEmpty()) {
+            beginInsertRows({}, 0, static_cast<int>(next.size()) - 1);
+            rows = next;
+            endInsertRows();
+        }
     }
     void signalChangedRuns(const QList<int>& changed);
 };

@@ -57,5 +57,6 @@ ApplicationWindow {
     RootView {
         id: root
         anchors.fill: parent
+        focus: true
     }
 }

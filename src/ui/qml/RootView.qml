@@ -11,12 +11,22 @@ Item {
     enum Section { Apps, Purchases, Downloads }
 
     property int section: RootView.Apps
+    // The screens come one frame after the window: it shows at once, the catalog fills in.
+    property bool started: false
 
     function focusSearch(): void {
         root.section = RootView.Apps
         // The apps screen's focus chain ends in its search field.
         if (apps.count > 0)
             apps.itemAt(0).forceActiveFocus()
+    }
+
+    Connections {
+        target: root.Window.window
+        enabled: !root.started
+        function onFrameSwapped() {
+            root.started = true
+        }
     }
 
     RootModel {
@@ -43,30 +53,41 @@ Item {
             Layout.preferredWidth: 1
             color: Theme.separator
         }
-        // A fresh screen on every switch: selection, filter and view state start over.
-        Item {
+        // A fresh screen on every switch: selection, filter and view state start over. A new
+        // screen takes the keyboard focus, unless a sheet holds it.
+        FocusScope {
             id: detail
             objectName: "detailArea"
             Layout.fillWidth: true
             Layout.fillHeight: true
+            focus: true
+
+            function take(screen: Item): void {
+                screen.focus = true
+                if (!sheets.visible)
+                    screen.forceActiveFocus()
+            }
 
             Repeater {
                 id: apps
-                model: root.section === RootView.Apps ? 1 : 0
+                model: root.started && root.section === RootView.Apps ? 1 : 0
+                onItemAdded: (index, item) => detail.take(item)
                 AppsView {
                     width: detail.width
                     height: detail.height
                 }
             }
             Repeater {
-                model: root.section === RootView.Purchases ? 1 : 0
+                model: root.started && root.section === RootView.Purchases ? 1 : 0
+                onItemAdded: (index, item) => detail.take(item)
                 PurchasesView {
                     width: detail.width
                     height: detail.height
                 }
             }
             Repeater {
-                model: root.section === RootView.Downloads ? 1 : 0
+                model: root.started && root.section === RootView.Downloads ? 1 : 0
+                onItemAdded: (index, item) => detail.take(item)
                 DownloadsView {
                     width: detail.width
                     height: detail.height
@@ -88,6 +109,7 @@ Item {
     }
 
     SheetHost {
+        id: sheets
         rootModel: rootModel
     }
 }

@@ -21,6 +21,12 @@ Button {
     focusPolicy: tabStop ? Qt.StrongFocus : Qt.NoFocus
     opacity: enabled ? 1 : 0.5
 
+    // The accessible name doubles as the tooltip: the symbol alone may not say enough. The
+    // attached tooltip is one shared popup, drawn in the window's brand palette.
+    ToolTip.visible: hovered && Accessible.name !== ""
+    ToolTip.text: Accessible.name
+    ToolTip.delay: 600
+
     Keys.onReturnPressed: control.clicked()
     Keys.onEnterPressed: control.clicked()
 
@@ -31,12 +37,6 @@ Button {
             size: control.iconSize
             color: control.hovered || control.down ? Theme.text : control.tint
         }
-    }
-
-    // The accessible name doubles as the tooltip: the symbol alone may not say enough.
-    BrandToolTip {
-        visible: control.hovered && control.Accessible.name !== ""
-        text: control.Accessible.name
     }
 
     background: Rectangle {

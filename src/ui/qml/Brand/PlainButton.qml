@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import Telmora
@@ -31,12 +32,14 @@ Button {
 
     contentItem: Row {
         spacing: 6
-        Icon {
-            anchors.verticalCenter: parent.verticalCenter
-            visible: control.symbol !== ""
-            symbol: control.symbol
-            color: control.destructive ? Theme.danger : Theme.text
-            size: 13
+        Repeater {
+            model: control.symbol !== "" ? 1 : 0
+            Icon {
+                anchors.verticalCenter: parent ? parent.verticalCenter : undefined
+                symbol: control.symbol
+                color: control.destructive ? Theme.danger : Theme.text
+                size: 13
+            }
         }
         Text {
             anchors.verticalCenter: parent.verticalCenter

@@ -1,3 +1,4 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Window
 import Telmora
@@ -42,34 +43,41 @@ Item {
         sourceSize.height: Math.ceil(icon.size * Screen.devicePixelRatio)
         visible: status === Image.Ready
     }
-    RemainingSector {
-        objectName: "remainingSector"
-        anchors.fill: parent
-        visible: icon.active && remaining > 0
-        progress: icon.fraction === undefined ? 0 : icon.fraction
+    // The sector and the badge are made only while shown: grids hold dozens of icons.
+    Repeater {
+        model: icon.active ? 1 : 0
+        RemainingSector {
+            id: sector
+            objectName: "remainingSector"
+            anchors.fill: parent
+            visible: sector.remaining > 0
+            progress: icon.fraction === undefined ? 0 : icon.fraction
 
-        Behavior on progress {
-            enabled: !Desktop.reduceMotion
-            NumberAnimation { duration: 300; easing.type: Easing.Linear }
+            Behavior on progress {
+                enabled: !Desktop.reduceMotion
+                NumberAnimation { duration: 300; easing.type: Easing.Linear }
+            }
         }
     }
-    Rectangle {
-        objectName: "iconBadge"
-        visible: icon.mark !== undefined
-        width: 17
-        height: 17
-        radius: 8.5
-        x: icon.size - width + 4
-        y: icon.size - height + 4
-        color: icon.mark === "checkmark" ? Theme.success : Theme.danger
-        border.width: 1.5
-        border.color: Theme.windowBackground
+    Repeater {
+        model: icon.mark !== undefined ? 1 : 0
+        Rectangle {
+            objectName: "iconBadge"
+            width: 17
+            height: 17
+            radius: 8.5
+            x: icon.size - width + 4
+            y: icon.size - height + 4
+            color: icon.mark === "checkmark" ? Theme.success : Theme.danger
+            border.width: 1.5
+            border.color: Theme.windowBackground
 
-        Icon {
-            anchors.centerIn: parent
-            symbol: icon.mark !== undefined ? icon.mark : ""
-            size: 9
-            color: Theme.windowBackground
+            Icon {
+                anchors.centerIn: parent
+                symbol: icon.mark !== undefined ? icon.mark : ""
+                size: 9
+                color: Theme.windowBackground
+            }
         }
     }
 }

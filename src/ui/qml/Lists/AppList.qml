@@ -53,6 +53,7 @@ FocusScope {
             width: ListView.view.width
             current: ListView.isCurrentItem
             keyboardFocus: list.activeFocus
+            onMenuRequested: (anchor, x, y) => root.showMenu(app, anchor, x, y)
             onPressed: (modifiers) => {
                 list.currentIndex = index
                 list.forceActiveFocus()
@@ -73,5 +74,18 @@ FocusScope {
             Actions.getOrInstall(root.model.selectedApps())
             root.model.clearSelection()
         }
+    }
+
+    // One menu for every app of the list, made when first asked for.
+    property AppMenu menu: null
+    function showMenu(app: appItem, anchor: Item, x: real, y: real): void {
+        if (!root.menu)
+            root.menu = menuComponent.createObject(root) as AppMenu
+        root.menu.app = app
+        root.menu.popup(anchor, x, y)
+    }
+    Component {
+        id: menuComponent
+        AppMenu {}
     }
 }

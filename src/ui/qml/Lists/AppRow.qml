@@ -17,7 +17,8 @@ Item {
     property bool current: false
     property bool keyboardFocus: false
     signal pressed(int modifiers)
-    signal menuRequested()
+    // The list holds one menu for all its rows.
+    signal menuRequested(Item anchor, real x, real y)
 
     objectName: "row_" + appId
     implicitHeight: 60
@@ -27,9 +28,10 @@ Item {
 
     // Asked again each time the row comes into view; the Store drops repeats.
     Component.onCompleted: Store.requestDetails(row.appId)
+    ListView.onReused: Store.requestDetails(row.appId)
 
     function openMenu(): void {
-        menu.popup(menuButton, 0, menuButton.height + 2)
+        row.menuRequested(menuButton, 0, menuButton.height + 2)
     }
 
     Rectangle {
@@ -49,7 +51,7 @@ Item {
         acceptedButtons: Qt.LeftButton | Qt.RightButton
         onPressed: (mouse) => {
             if (mouse.button === Qt.RightButton)
-                menu.popup()
+                row.menuRequested(row, mouse.x, mouse.y)
             else
                 row.pressed(mouse.modifiers)
         }
@@ -120,10 +122,5 @@ Item {
             Accessible.name: "Ещё: " + row.name
             onClicked: row.openMenu()
         }
-    }
-
-    AppMenu {
-        id: menu
-        app: row.app
     }
 }

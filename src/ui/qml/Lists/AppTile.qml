@@ -1,9 +1,12 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Layouts
 import Telmora
 
 // One app of the catalog grid: icon, name and compact main button, with a checkbox for
-// selection and the app menu on hover, right click or the Menu key.
+// selection and the app menu on hover, right click or the Menu key. The checkbox and the
+// menu button are made only while shown.
 Item {
     id: tile
 
@@ -20,6 +23,8 @@ Item {
     property bool keyboardFocus: false
     signal selectionToggled(bool on)
     signal activated()
+    // The grid holds one menu for all its tiles.
+    signal menuRequested(Item anchor, real x, real y)
 
     readonly property bool hovering: hover.hovered
 
@@ -27,11 +32,15 @@ Item {
     Accessible.role: Accessible.ListItem
     Accessible.name: name
     Accessible.selected: selected
+    ToolTip.visible: hovering && hint !== ""
+    ToolTip.text: hint
+    ToolTip.delay: 500
 
     Component.onCompleted: Store.requestDetails(tile.appId)
+    GridView.onReused: Store.requestDetails(tile.appId)
 
     function openMenu(): void {
-        menu.popup(tile, tile.width - 30, 30)
+        tile.menuRequested(tile, tile.width - 30, 30)
     }
 
     Rectangle {
@@ -47,15 +56,11 @@ Item {
     }
     TapHandler {
         acceptedButtons: Qt.RightButton
-        onTapped: menu.popup()
+        onTapped: (eventPoint) => tile.menuRequested(tile, eventPoint.position.x, eventPoint.position.y)
     }
     TapHandler {
         acceptedButtons: Qt.LeftButton
         onTapped: tile.activated()
-    }
-    BrandToolTip {
-        visible: tile.hovering && tile.hint !== ""
-        text: tile.hint
     }
 
     ColumnLayout {
@@ -98,31 +103,29 @@ Item {
         Item { Layout.fillHeight: true }
     }
 
-    BrandCheckBox {
-        objectName: "tileCheck"
-        x: 8
-        y: 8
-        visible: tile.hovering || tile.selected || tile.anySelected
-        checked: tile.selected
-        tabStop: false
-        Accessible.name: "Выбрать: " + tile.name
-        onToggled: tile.selectionToggled(checked)
+    Repeater {
+        model: tile.hovering || tile.selected || tile.anySelected ? 1 : 0
+        BrandCheckBox {
+            objectName: "tileCheck"
+            x: 8
+            y: 8
+            checked: tile.selected
+            tabStop: false
+            Accessible.name: "Выбрать: " + tile.name
+            onToggled: tile.selectionToggled(checked)
+        }
     }
-    IconButton {
-        id: menuButton
-        objectName: "tileMenu"
-        anchors.top: parent.top
-        anchors.right: parent.right
-        anchors.margins: 6
-        visible: tile.hovering
-        symbol: "ellipsis"
-        tabStop: false
-        Accessible.name: "Ещё: " + tile.name
-        onClicked: menu.popup(menuButton, 0, menuButton.height + 2)
-    }
-
-    AppMenu {
-        id: menu
-        app: tile.app
+    Repeater {
+        model: tile.hovering ? 1 : 0
+        IconButton {
+            id: menuButton
+            objectName: "tileMenu"
+            x: tile.width - width - 6
+            y: 6
+            symbol: "ellipsis"
+            tabStop: false
+            Accessible.name: "Ещё: " + tile.name
+            onClicked: tile.menuRequested(menuButton, 0, menuButton.height + 2)
+        }
     }
 }

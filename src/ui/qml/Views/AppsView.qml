@@ -19,7 +19,6 @@ FocusScope {
     }
 
     objectName: "appsView"
-    Component.onCompleted: view.focusSearch()
 
     readonly property AppListModel catalog: AppListModel {
         store: Store

@@ -51,6 +51,7 @@ FocusScope {
         bottomMargin: 64
         boundsBehavior: Flickable.StopAtBounds
         keyNavigationEnabled: true
+        reuseItems: true
         // Arriving by Tab shows where the arrow keys start.
         onActiveFocusChanged: {
             if (activeFocus && currentIndex < 0)
@@ -81,11 +82,25 @@ FocusScope {
             current: GridView.isCurrentItem
             keyboardFocus: grid.activeFocus
             onSelectionToggled: (on) => root.model.setSelected(appId, on)
+            onMenuRequested: (anchor, x, y) => root.showMenu(app, anchor, x, y)
             onActivated: {
                 grid.currentIndex = index
                 if (root.model.selectionCount > 0)
                     root.model.setSelected(appId, !selected)
             }
         }
+    }
+
+    // One menu for every app of the list, made when first asked for.
+    property AppMenu menu: null
+    function showMenu(app: appItem, anchor: Item, x: real, y: real): void {
+        if (!root.menu)
+            root.menu = menuComponent.createObject(root) as AppMenu
+        root.menu.app = app
+        root.menu.popup(anchor, x, y)
+    }
+    Component {
+        id: menuComponent
+        AppMenu {}
     }
 }
