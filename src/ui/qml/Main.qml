@@ -17,7 +17,7 @@ ApplicationWindow {
     color: Theme.windowBackground
     font.pixelSize: Theme.bodySize
 
-    // What any control not drawn by the brand falls back to.
+    // What the controls not drawn by the brand itself use: the shared tooltip, selections.
     palette.window: Theme.windowBackground
     palette.windowText: Theme.text
     palette.base: Theme.fieldBackground
@@ -31,6 +31,7 @@ ApplicationWindow {
     palette.toolTipText: Theme.text
     palette.link: Theme.apricotInk
     palette.mid: Theme.separator
+    palette.dark: Theme.separator
 
     Shortcut {
         sequence: "Ctrl+Q"

@@ -44,7 +44,8 @@ QtObject {
     readonly property color hoverFill: pick(Qt.rgba(0, 0, 0, 0.045), Qt.rgba(1, 1, 1, 0.06))
     readonly property color tileHover: pick(Qt.rgba(0, 0, 0, 0.05), Qt.rgba(1, 1, 1, 0.05))
     readonly property color sidebarSelection: pick("#E9E0D5", "#3A342D")
-    readonly property color listSelection: apricotTint
+    // Selected rows: a neutral fill, so the tinted buttons on them stay visible.
+    readonly property color listSelection: pick("#ECE6DF", "#34363C")
     readonly property color focusRing: pick("#E08A2C", "#F7A94F")
     readonly property color textSelection: pick("#FBD3A6", "#6A4A22")
     readonly property color shadow: Qt.rgba(0, 0, 0, 0.14)

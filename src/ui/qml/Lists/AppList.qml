@@ -29,9 +29,10 @@ FocusScope {
         bottomMargin: root.model.selectionCount >= 2 ? 72 : 12
         boundsBehavior: Flickable.StopAtBounds
         reuseItems: true
+        // Arriving by Tab shows where the arrow keys start; it selects nothing.
         onActiveFocusChanged: {
             if (activeFocus && currentIndex < 0 && count > 0)
-                list.currentIndex = root.model.step(-1, 1, Qt.NoModifier)
+                list.currentIndex = 0
         }
         ScrollBar.vertical: BrandScrollBar {}
 

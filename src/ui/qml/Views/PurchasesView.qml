@@ -64,6 +64,7 @@ FocusScope {
             Layout.bottomMargin: 8
             Layout.preferredWidth: 280
             visible: view.signedIn && view.hasPurchases
+            focus: true
             placeholderText: "Фильтр по названию"
             leftPadding: 30
 
@@ -94,7 +95,6 @@ FocusScope {
             AppList {
                 anchors.fill: parent
                 visible: view.signedIn && view.hasPurchases
-                focus: visible
                 model: view.purchases
             }
             Text {
