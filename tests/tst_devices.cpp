@@ -85,6 +85,26 @@ private Q_SLOTS:
         QCOMPARE(store.selectedDevice(), expected.isEmpty() ? std::nullopt : std::optional<QString>(expected.constFirst()));
     }
 
+    void deviceServiceMissingThenAnswering()
+    {
+        m_world->addDevice(phoneA, QStringLiteral("iPhone"), QStringLiteral("17.4"));
+        m_world->addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")});
+        m_world->write();
+        Store store(storeOptions());
+        QSignalSpy notices(&store, &Store::noticeChanged);
+        QCoro::waitFor(store.refreshDevices());
+        QCoro::waitFor(store.refreshDevices());
+        QVERIFY(store.deviceServiceMissing());
+        QCOMPARE(store.notice(), std::optional(deviceServiceNotice()));
+        QCOMPARE(notices.count(), 1); // said once, not at every poll
+
+        m_world->clearFailures().write();
+        QCoro::waitFor(store.refreshDevices());
+        QVERIFY(!store.deviceServiceMissing());
+        QCOMPARE(store.notice(), std::nullopt);
+        QCOMPARE(ids(store.devices()), QStringList{phoneA});
+    }
+
     void record_data()
     {
         QTest::addColumn<QString>("name");

@@ -100,6 +100,9 @@ QCoro::Task<> Store::refreshDevices()
     const ToolResult listing = co_await listRun;
     if (!self)
         co_return;
+    // Without usbmuxd the tool cannot list anything: say so once, and keep polling until it
+    // answers again (the phones it then lists are read as usual).
+    setDeviceServiceMissing(listing.status != 0 && listing.err.contains(u"Unable to retrieve device list"));
 
     static const QRegularExpression lineBreak(QStringLiteral("[\\r\\n]"));
     QStringList udids;

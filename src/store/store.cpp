@@ -177,6 +177,11 @@ QCoro::Task<> Store::checkAuth(bool freshSession)
     }
 }
 
+QString deviceServiceNotice()
+{
+    return QStringLiteral("Служба устройств не отвечает, поэтому iPhone не виден. Запустите её: sudo systemctl start usbmuxd, или переподключите iPhone.");
+}
+
 std::optional<QString> parseEmail(const QString& authInfo)
 {
     if (!authInfo.contains(QStringLiteral("success=true")))
@@ -260,6 +265,17 @@ void Store::setInstallErrors(const QMap<QString, QString>& errors) { assign(m_in
 void Store::setInstalled(const QSet<QString>& installed) { assign(m_installed, installed, &Store::installedChanged); }
 void Store::setAwaitingDevice(const std::optional<AwaitingDevice>& awaiting) { assign(m_awaitingDevice, awaiting, &Store::awaitingDeviceChanged); }
 void Store::setShowDeviceHelp(bool show) { assign(m_showDeviceHelp, show, &Store::showDeviceHelpChanged); }
+
+// The notice is said once when the service goes away, and taken back when it answers again.
+void Store::setDeviceServiceMissing(bool missing)
+{
+    if (!assign(m_deviceServiceMissing, missing, &Store::deviceServiceMissingChanged))
+        return;
+    if (missing)
+        setNotice(deviceServiceNotice());
+    else if (m_notice == deviceServiceNotice())
+        setNotice(std::nullopt);
+}
 void Store::setNotice(const std::optional<QString>& notice) { assign(m_notice, notice, &Store::noticeChanged); }
 
 void Store::setDetail(const QString& id, const AppDetails& details)

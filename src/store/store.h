@@ -91,6 +91,7 @@ class Store : public QObject {
     Q_PROPERTY(QStringList installed READ installedValue NOTIFY installedChanged)
     Q_PROPERTY(QVariant awaitingDevice READ awaitingDeviceValue WRITE setAwaitingDeviceValue NOTIFY awaitingDeviceChanged)
     Q_PROPERTY(bool showDeviceHelp READ showDeviceHelp WRITE setShowDeviceHelp NOTIFY showDeviceHelpChanged)
+    Q_PROPERTY(bool deviceServiceMissing READ deviceServiceMissing NOTIFY deviceServiceMissingChanged)
     // Banner
     Q_PROPERTY(QVariant notice READ noticeValue WRITE setNoticeValue NOTIFY noticeChanged)
 
@@ -212,6 +213,8 @@ public:
     void setAwaitingDevice(const std::optional<AwaitingDevice>& awaiting);
     [[nodiscard]] bool showDeviceHelp() const { return m_showDeviceHelp; }
     void setShowDeviceHelp(bool show);
+    // The system's device service (usbmuxd) does not answer: no phone can appear until it runs.
+    [[nodiscard]] bool deviceServiceMissing() const { return m_deviceServiceMissing; }
     [[nodiscard]] const std::optional<QString>& notice() const { return m_notice; }
     void setNotice(const std::optional<QString>& notice);
 
@@ -256,6 +259,7 @@ Q_SIGNALS:
     void installedChanged();
     void awaitingDeviceChanged();
     void showDeviceHelpChanged();
+    void deviceServiceMissingChanged();
     void noticeChanged();
     // Any input of situation() changed: rows re-evaluate their buttons.
     void situationsChanged();
@@ -305,6 +309,7 @@ private:
     void setInstallQueue(const QStringList& queue);
     void setInstallErrors(const QMap<QString, QString>& errors);
     void setInstalled(const QSet<QString>& installed);
+    void setDeviceServiceMissing(bool missing);
 
     // accounts.cpp
     QCoro::Task<> runLogin(QString email, QString password, quint64 attempt);
@@ -418,6 +423,7 @@ private:
     QSet<QString> m_installed;
     std::optional<AwaitingDevice> m_awaitingDevice;
     bool m_showDeviceHelp = false;
+    bool m_deviceServiceMissing = false;
     std::optional<QString> m_notice;
 
     // internal
@@ -460,6 +466,9 @@ private:
 [[nodiscard]] QList<AppItem> mergePurchases(const QList<AppItem>& known, const QList<AppItem>& listed, bool recent);
 // Replaces the purchase-history cache file atomically; false when it could not be written.
 bool writePurchasesCache(const QString& path, const QList<AppItem>& purchases);
+
+// What the notice says while the device service does not answer.
+[[nodiscard]] QString deviceServiceNotice();
 
 // The e-mail in the output of `ipatool auth info`; absent without "success=true".
 [[nodiscard]] std::optional<QString> parseEmail(const QString& authInfo);

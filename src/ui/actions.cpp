@@ -194,6 +194,49 @@ void Actions::cancelLogin()
     guarded([](Store& store) { store.cancelLogin(); });
 }
 
+void Actions::switchAccount(const QString& email)
+{
+    guarded([&](Store& store) { launch(store.switchAccount(email)); });
+}
+
+void Actions::addAccount()
+{
+    guarded([](Store& store) {
+        if (!store.accountsLocked())
+            store.beginLogin(QString(), true);
+    });
+}
+
+void Actions::logout()
+{
+    guarded([this](Store& store) { launch(store.logout()); });
+}
+
+void Actions::chooseVersion(const QString& versionID, const QString& label)
+{
+    guarded([&](Store& store) {
+        const std::optional<AppItem> app = store.versionsApp();
+        if (!app)
+            return;
+        const std::optional<QString> shown = label.isEmpty() ? std::nullopt : std::optional<QString>(label);
+        store.enqueue({*app}, versionID, shown, store.readyDevice().has_value());
+        store.setVersionsApp(std::nullopt);
+    });
+}
+
+void Actions::loadMoreVersionDetails()
+{
+    guarded([this](Store& store) {
+        if (const std::optional<AppItem> app = store.versionsApp())
+            launch(store.loadMoreVersionDetails(*app, 0));
+    });
+}
+
+void Actions::installUpdate()
+{
+    guarded([this](Store& store) { launch(store.installUpdate()); });
+}
+
 void Actions::checkForUpdates()
 {
     guarded([this](Store& store) { launch(store.checkForUpdates(true)); });

@@ -54,7 +54,19 @@ public:
     Q_INVOKABLE bool sendCode(const QString& code);
     Q_INVOKABLE void cancelLogin();
 
+    // Account footer
+    Q_INVOKABLE void switchAccount(const QString& email);
+    // Refused, with the notice, while downloads or an install run.
+    Q_INVOKABLE void addAccount();
+    Q_INVOKABLE void logout();
+
+    // Versions sheet: queue this version of the sheet's app (installing it when a phone is
+    // ready) and close the sheet; or read the details of the next versions.
+    Q_INVOKABLE void chooseVersion(const QString& versionID, const QString& label);
+    Q_INVOKABLE void loadMoreVersionDetails();
+
     Q_INVOKABLE void checkForUpdates();
+    Q_INVOKABLE void installUpdate();
 
 private:
     // Runs a workflow to its end; a failure it throws becomes the notice.

@@ -108,4 +108,108 @@ bool matchesFilter(const QString& foldedName, const QString& filter, const QLoca
     return trimmed.isEmpty() || foldedName.contains(filterKey(trimmed, locale));
 }
 
+QString deviceTitle(const std::optional<Device>& ready)
+{
+    return ready ? ready->name : QStringLiteral("iPhone не подключён");
+}
+
+QString deviceSubtitle(const std::optional<Device>& ready, qsizetype connected)
+{
+    if (ready)
+        return QStringLiteral("iOS ") + ready->iosVersion;
+    return connected > 0 ? QStringLiteral("Нажмите «Доверять» на iPhone") : QStringLiteral("Что нужно сделать");
+}
+
+QString deviceEntry(const Device& device)
+{
+    return device.name + QStringLiteral(", iOS ") + device.iosVersion;
+}
+
+QString updateTitle(const UpdatePhase& phase, const UpdateOffer& offer)
+{
+    switch (phase.kind) {
+    case UpdatePhase::Downloading:
+        return QStringLiteral("Скачиваю: ") + QString::number(wholePercent(phase.fraction)) + u'%';
+    case UpdatePhase::Installing:
+        return QStringLiteral("Устанавливаю…");
+    default:
+        return QStringLiteral("Доступна версия ") + offer.version;
+    }
+}
+
+QString accountLetter(const std::optional<QString>& email)
+{
+    return email ? placeholderLetter(*email) : QString();
+}
+
+QString accountTitle(const std::optional<QString>& email)
+{
+    return email ? *email : QStringLiteral("Выбрать аккаунт");
+}
+
+QString accountSubtitle(qsizetype saved)
+{
+    return saved > 0 ? QStringLiteral("и ещё ") + QString::number(saved) : QStringLiteral("Аккаунт Apple");
+}
+
+QString logoutEntry(const QString& email)
+{
+    return QStringLiteral("Выйти из ") + email + u'…';
+}
+
+QString logoutTitle(const QString& email)
+{
+    return QStringLiteral("Выйти из аккаунта ") + email + u'?';
+}
+
+QString logoutMessage(qsizetype saved)
+{
+    return saved > 0 ? QStringLiteral("Откроется следующий сохранённый аккаунт.") : QString();
+}
+
+QString versionsHeader(const std::optional<Device>& ready)
+{
+    if (ready)
+        return QStringLiteral("Подбираю версии для ") + ready->name + QStringLiteral(" с iOS ") + ready->iosVersion;
+    return QStringLiteral("Выберите версию для скачивания");
+}
+
+QString versionSubtitle(const VersionRow& row)
+{
+    QStringList parts;
+    if (row.meta && row.meta->minOS)
+        parts.append(QStringLiteral("iOS ") + *row.meta->minOS + u'+');
+    parts.append(QStringLiteral("ID версии ") + row.id);
+    return parts.join(separator);
+}
+
+qsizetype suitableVersion(const QList<VersionRow>& rows, const std::optional<Device>& ready)
+{
+    if (!ready)
+        return -1;
+    for (qsizetype index = 0; index < rows.size(); ++index) {
+        const std::optional<VersionMeta>& meta = rows.at(index).meta;
+        if (meta && meta->minOS && compareVersions(*meta->minOS, ready->iosVersion) <= 0)
+            return index;
+    }
+    return -1;
+}
+
+QString deviceHelpSentence(const std::optional<AwaitingDevice>& awaiting)
+{
+    if (awaiting)
+        return QStringLiteral("Установка «") + awaiting->title + QStringLiteral("» начнётся сама, как только iPhone будет готов.");
+    return QStringLiteral("Когда iPhone будет готов, кнопки «Установить» заработают сами.");
+}
+
+QString updateHeading(const UpdateOffer& offer)
+{
+    return QStringLiteral("Версия ") + offer.version;
+}
+
+QString updateNotes(const UpdateOffer& offer)
+{
+    return offer.notes.isEmpty() ? QStringLiteral("Без описания.") : offer.notes;
+}
+
 } // namespace telmora::labels

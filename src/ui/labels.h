@@ -2,6 +2,7 @@
 
 #include "model/records.h"
 #include "store/types.h"
+#include "update/feed.h"
 
 #include <QLocale>
 #include <QString>
@@ -42,5 +43,43 @@ namespace telmora::labels {
 // Whether a name (already folded) matches a filter text as typed: an empty or blank filter
 // matches everything.
 [[nodiscard]] bool matchesFilter(const QString& foldedName, const QString& filter, const QLocale& locale = QLocale());
+
+// ---- account footer ----
+
+// The device block: the ready phone's name, else "iPhone не подключён"; under it its iOS,
+// or what to do when phones are connected but none is ready, or when none is.
+[[nodiscard]] QString deviceTitle(const std::optional<Device>& ready);
+[[nodiscard]] QString deviceSubtitle(const std::optional<Device>& ready, qsizetype connected);
+// One phone in the device menu: its name and ", iOS " with its version.
+[[nodiscard]] QString deviceEntry(const Device& device);
+
+// The update button: download progress, installing, or the version on offer.
+[[nodiscard]] QString updateTitle(const UpdatePhase& phase, const UpdateOffer& offer);
+
+// The account label: the e-mail's first letter (none signed out: the view shows a symbol),
+// the e-mail or "Выбрать аккаунт", and "и ещё N" for the saved accounts or "Аккаунт Apple".
+[[nodiscard]] QString accountLetter(const std::optional<QString>& email);
+[[nodiscard]] QString accountTitle(const std::optional<QString>& email);
+[[nodiscard]] QString accountSubtitle(qsizetype saved);
+// The sign-out entry and its confirmation.
+[[nodiscard]] QString logoutEntry(const QString& email);
+[[nodiscard]] QString logoutTitle(const QString& email);
+[[nodiscard]] QString logoutMessage(qsizetype saved);
+
+// ---- sheets ----
+
+// The versions sheet's header line: the phone versions are picked for, or the general line.
+[[nodiscard]] QString versionsHeader(const std::optional<Device>& ready);
+// "iOS " with the minimum and "+", then "ID версии " and the id: the parts that exist.
+[[nodiscard]] QString versionSubtitle(const VersionRow& row);
+// The first row whose minimum iOS is known and not above the phone's; -1 without a phone.
+[[nodiscard]] qsizetype suitableVersion(const QList<VersionRow>& rows, const std::optional<Device>& ready);
+
+// The device help sheet's sentence, naming the app whose install waits for a phone.
+[[nodiscard]] QString deviceHelpSentence(const std::optional<AwaitingDevice>& awaiting);
+
+// The update sheet: "Версия " with the version, and the notes or "Без описания.".
+[[nodiscard]] QString updateHeading(const UpdateOffer& offer);
+[[nodiscard]] QString updateNotes(const UpdateOffer& offer);
 
 } // namespace telmora::labels

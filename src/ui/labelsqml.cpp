@@ -25,6 +25,21 @@ bool Labels::isBlank(const QString& text) const
     return text.trimmed().isEmpty();
 }
 
+QString Labels::deviceHelpSentence(const QVariant& awaiting) const
+{
+    return labels::deviceHelpSentence(awaiting.canConvert<AwaitingDevice>() ? std::optional(awaiting.value<AwaitingDevice>()) : std::nullopt);
+}
+
+QString Labels::updateHeading(const QVariant& offer) const
+{
+    return offer.canConvert<UpdateOffer>() ? labels::updateHeading(offer.value<UpdateOffer>()) : QString();
+}
+
+QString Labels::updateNotes(const QVariant& offer) const
+{
+    return offer.canConvert<UpdateOffer>() ? labels::updateNotes(offer.value<UpdateOffer>()) : QString();
+}
+
 QString Labels::wholePercent(double fraction) const
 {
     return QString::number(telmora::wholePercent(fraction)) + u'%';

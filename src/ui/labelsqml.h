@@ -19,6 +19,10 @@ public:
     Q_INVOKABLE QString placeholderLetter(const QString& name) const;
     Q_INVOKABLE bool isBlank(const QString& text) const;
     Q_INVOKABLE QString wholePercent(double fraction) const;
+    // The sheets' texts, from the Store's properties as QML holds them.
+    Q_INVOKABLE QString deviceHelpSentence(const QVariant& awaiting) const;
+    Q_INVOKABLE QString updateHeading(const QVariant& offer) const;
+    Q_INVOKABLE QString updateNotes(const QVariant& offer) const;
 };
 
 } // namespace telmora

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 #include "store/store.h"
 #include "ui/interface.h"
+#include "ui/windowdriver.h"
 
 #include <QCommandLineParser>
 #include <QDirIterator>
@@ -84,7 +85,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption appearanceOption(QStringLiteral("appearance"), QStringLiteral("Force the light or dark appearance."),
                                               QStringLiteral("light|dark"));
     const QCommandLineOption probeOption(QStringLiteral("startup-probe"), QStringLiteral("Report the first frame and memory, then quit."));
-    parser.addOptions({selfTestOption, screenshotOption, appearanceOption, probeOption});
+    const QCommandLineOption driveOption(QStringLiteral("drive"), QStringLiteral("Obey window commands on the local socket NAME (end-to-end tests)."),
+                                         QStringLiteral("NAME"));
+    parser.addOptions({selfTestOption, screenshotOption, appearanceOption, probeOption, driveOption});
     parser.process(app);
 
     std::optional<bool> forcedDark;
@@ -113,6 +116,15 @@ int main(int argc, char* argv[])
 
     if (parser.isSet(probeOption))
         probeStartup(window);
+    // --drive NAME: a driver that cannot listen would leave its test waiting, so the app does not start.
+    std::optional<telmora::WindowDriver> driver;
+    if (parser.isSet(driveOption)) {
+        driver.emplace(window);
+        if (!driver->listen(parser.value(driveOption))) {
+            std::fprintf(stderr, "cannot listen on %s: %s\n", qPrintable(parser.value(driveOption)), qPrintable(driver->errorString()));
+            return 1;
+        }
+    }
     // --screenshot FILE: draw the window once, save it and quit (used to check screens offscreen).
     if (parser.isSet(screenshotOption)) {
         const QString target = parser.value(screenshotOption);

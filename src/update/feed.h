@@ -45,6 +45,10 @@ struct UpdatePhase {
     Q_GADGET
     Q_PROPERTY(Kind kind MEMBER kind)
     Q_PROPERTY(double fraction MEMBER fraction)
+    // The kind as flags, for views that cannot name the enumeration.
+    Q_PROPERTY(bool isAvailable READ isAvailable)
+    Q_PROPERTY(bool isDownloading READ isDownloading)
+    Q_PROPERTY(bool isInstalling READ isInstalling)
 public:
     enum Kind { Idle, Available, Downloading, Installing };
     Q_ENUM(Kind)
@@ -59,6 +63,9 @@ public:
 
     // No check and no new install while an update is downloading or being installed.
     [[nodiscard]] bool isBusy() const { return kind == Downloading || kind == Installing; }
+    [[nodiscard]] bool isAvailable() const { return kind == Available; }
+    [[nodiscard]] bool isDownloading() const { return kind == Downloading; }
+    [[nodiscard]] bool isInstalling() const { return kind == Installing; }
 
     bool operator==(const UpdatePhase&) const = default;
 };

@@ -20,6 +20,11 @@ public:
     static void setPurchases(Store& store, const QList<AppItem>& purchases) { store.setPurchases(purchases); }
     static void setPurchasesError(Store& store, const std::optional<QString>& error) { store.setPurchasesError(error); }
     static void setLoginStep(Store& store, const LoginStep& step) { store.setLoginStep(step); }
+    static void setUpdateOffer(Store& store, const std::optional<UpdateOffer>& offer) { store.setUpdateOffer(offer); }
+    static void setUpdatePhase(Store& store, const UpdatePhase& phase) { store.setUpdatePhase(phase); }
+    static void setUpdateError(Store& store, const std::optional<QString>& error) { store.setUpdateError(error); }
+    static void setVersions(Store& store, const QList<VersionRow>& versions) { store.setVersions(versions); }
+    static void setSavedAccounts(Store& store, const QStringList& accounts) { store.setSavedAccounts(accounts); }
     static void setFiles(Store& store, const QList<IPAFile>& files) { store.setFiles(files); }
     static void setDevices(Store& store, const QList<Device>& devices) { store.setDevices(devices); }
     static void setDetail(Store& store, const QString& id, const AppDetails& details) { store.setDetail(id, details); }

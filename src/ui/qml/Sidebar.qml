@@ -68,6 +68,7 @@ Rectangle {
 
         SidebarFooter {
             Layout.fillWidth: true
+            onAboutRequested: sidebar.aboutRequested()
         }
     }
 }

@@ -1,8 +1,274 @@
+pragma ComponentBehavior: Bound
 import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Telmora
 
-// The account footer's place at the bottom of the sidebar: the connected iPhone, a waiting
-// update and the account menu are shown here.
-Item {
+// The bottom of the sidebar: the connected iPhone, a waiting update and the account menu.
+ColumnLayout {
+    id: footer
+
+    signal aboutRequested()
+
+    readonly property FooterModel model: FooterModel {
+        store: Store
+    }
+
     objectName: "sidebarFooter"
-    implicitHeight: 12
+    spacing: 6
+
+    // The phone: a button that opens the help, or with two phones a menu choosing one.
+    Button {
+        id: device
+        objectName: "deviceStatus"
+        Layout.fillWidth: true
+        Layout.leftMargin: 8
+        Layout.rightMargin: 8
+        hoverEnabled: true
+        focusPolicy: Qt.StrongFocus
+        leftPadding: 10
+        rightPadding: 8
+        topPadding: 7
+        bottomPadding: 7
+        Accessible.name: footer.model.deviceTitle + ", " + footer.model.deviceSubtitle
+        onClicked: {
+            if (footer.model.deviceMenu)
+                deviceMenu.popup(device, 0, -deviceMenu.implicitHeight - 4)
+            else
+                Store.showDeviceHelp = true
+        }
+        Keys.onReturnPressed: device.clicked()
+        Keys.onEnterPressed: device.clicked()
+
+        contentItem: RowLayout {
+            spacing: 9
+            Icon {
+                symbol: "iphone.gen3"
+                size: 18
+                color: Store.readyDevice !== undefined ? Theme.apricotInk : Theme.secondaryText
+            }
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 1
+                Text {
+                    objectName: "deviceTitle"
+                    Layout.fillWidth: true
+                    text: footer.model.deviceTitle
+                    font.pixelSize: 12
+                    font.weight: Font.Medium
+                    color: Theme.text
+                    elide: Text.ElideRight
+                }
+                Text {
+                    objectName: "deviceSubtitle"
+                    Layout.fillWidth: true
+                    text: footer.model.deviceSubtitle
+                    font.pixelSize: 11
+                    color: Theme.secondaryText
+                    elide: Text.ElideRight
+                }
+            }
+            Icon {
+                visible: footer.model.deviceMenu
+                symbol: "chevron.up.chevron.down"
+                size: 12
+                color: Theme.secondaryText
+            }
+        }
+        background: Rectangle {
+            radius: 8
+            color: device.down ? Theme.controlFillPressed : (device.hovered ? Theme.hoverFill : "transparent")
+            FocusRing {
+                baseRadius: 8
+                shown: device.visualFocus
+            }
+        }
+
+        BrandMenu {
+            id: deviceMenu
+            objectName: "deviceMenu"
+            // One entry per phone, in the Store's order.
+            Instantiator {
+                model: footer.model.deviceEntries
+                onObjectAdded: (index, entry) => deviceMenu.insertItem(index, entry as MenuItem)
+                onObjectRemoved: (index, entry) => deviceMenu.removeItem(entry as MenuItem)
+                BrandMenuItem {
+                    required property var modelData
+                    objectName: "deviceEntry_" + modelData.id
+                    text: modelData.text
+                    symbol: modelData.selected ? "checkmark" : ""
+                    onTriggered: Store.selectedDevice = modelData.id
+                }
+            }
+        }
+    }
+
+    BrandButton {
+        objectName: "updateButton"
+        Layout.fillWidth: true
+        Layout.leftMargin: 8
+        Layout.rightMargin: 8
+        visible: footer.model.updateShown
+        kind: BrandButton.Tonal
+        symbol: "arrow.down.circle"
+        text: footer.model.updateTitle
+        onClicked: Store.showUpdate = true
+    }
+
+    BrandButton {
+        objectName: "signInButton"
+        Layout.fillWidth: true
+        Layout.leftMargin: 8
+        Layout.rightMargin: 8
+        Layout.bottomMargin: 10
+        visible: footer.model.signInShown
+        text: "Войти в аккаунт Apple"
+        onClicked: Actions.beginLogin()
+    }
+
+    // The account: who is signed in, and the menu to switch, add, sign out, check for updates.
+    Button {
+        id: account
+        objectName: "accountButton"
+        Layout.fillWidth: true
+        Layout.leftMargin: 8
+        Layout.rightMargin: 8
+        Layout.bottomMargin: 10
+        visible: footer.model.accountShown
+        hoverEnabled: true
+        focusPolicy: Qt.StrongFocus
+        leftPadding: 8
+        rightPadding: 8
+        topPadding: 6
+        bottomPadding: 6
+        Accessible.name: "Выбрать аккаунт"
+        onClicked: accountMenu.popup(account, 0, -accountMenu.implicitHeight - 4)
+        Keys.onReturnPressed: account.clicked()
+        Keys.onEnterPressed: account.clicked()
+
+        contentItem: RowLayout {
+            spacing: 9
+            Rectangle {
+                implicitWidth: 28
+                implicitHeight: 28
+                radius: 14
+                color: footer.model.signedIn ? Theme.apricot : Theme.tilePlaceholder
+                Text {
+                    anchors.centerIn: parent
+                    visible: footer.model.signedIn
+                    text: footer.model.accountLetter
+                    font.pixelSize: 13
+                    font.weight: Font.DemiBold
+                    color: Theme.onApricot
+                }
+                Icon {
+                    anchors.centerIn: parent
+                    visible: !footer.model.signedIn
+                    symbol: "person"
+                    size: 15
+                    color: Theme.secondaryText
+                }
+            }
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 1
+                Text {
+                    objectName: "accountTitle"
+                    Layout.fillWidth: true
+                    text: footer.model.accountTitle
+                    font.pixelSize: 12
+                    font.weight: Font.Medium
+                    color: Theme.text
+                    elide: Text.ElideMiddle
+                }
+                Text {
+                    objectName: "accountSubtitle"
+                    Layout.fillWidth: true
+                    text: footer.model.accountSubtitle
+                    font.pixelSize: 11
+                    color: Theme.secondaryText
+                    elide: Text.ElideRight
+                }
+            }
+            Icon {
+                symbol: "chevron.up.chevron.down"
+                size: 12
+                color: Theme.secondaryText
+            }
+        }
+        background: Rectangle {
+            radius: 8
+            color: account.down || accountMenu.visible ? Theme.controlFillPressed : (account.hovered ? Theme.hoverFill : "transparent")
+            FocusRing {
+                baseRadius: 8
+                shown: account.visualFocus
+            }
+        }
+
+        BrandMenu {
+            id: accountMenu
+            objectName: "accountMenu"
+            implicitWidth: 250
+
+            MenuSectionTitle {
+                visible: footer.model.savedAccounts.length > 0
+                text: "Другие аккаунты"
+            }
+            // The saved accounts, after their heading.
+            Instantiator {
+                model: footer.model.savedAccounts
+                onObjectAdded: (index, entry) => accountMenu.insertItem(1 + index, entry as MenuItem)
+                onObjectRemoved: (index, entry) => accountMenu.removeItem(entry as MenuItem)
+                BrandMenuItem {
+                    required property string modelData
+                    objectName: "account_" + modelData
+                    text: modelData
+                    symbol: "person"
+                    onTriggered: Actions.switchAccount(modelData)
+                }
+            }
+            BrandMenuItem {
+                objectName: "addAccount"
+                text: "Добавить аккаунт…"
+                symbol: "plus"
+                onTriggered: Actions.addAccount()
+            }
+            BrandMenuSeparator {
+                visible: footer.model.signedIn
+                height: visible ? implicitHeight : 0
+            }
+            BrandMenuItem {
+                objectName: "logoutItem"
+                visible: footer.model.signedIn
+                height: visible ? implicitHeight : 0
+                text: footer.model.logoutEntry
+                symbol: "rectangle.portrait.and.arrow.right"
+                onTriggered: logoutDialog.open()
+            }
+            BrandMenuSeparator {}
+            BrandMenuItem {
+                objectName: "checkUpdatesItem"
+                visible: footer.model.updateItemShown
+                height: visible ? implicitHeight : 0
+                text: "Проверить обновления"
+                symbol: "arrow.clockwise"
+                onTriggered: Actions.checkForUpdates()
+            }
+            BrandMenuItem {
+                objectName: "aboutItem"
+                text: "О приложении"
+                symbol: "info.circle"
+                onTriggered: footer.aboutRequested()
+            }
+        }
+    }
+
+    ConfirmDialog {
+        id: logoutDialog
+        objectName: "logoutDialog"
+        title: footer.model.logoutTitle
+        message: footer.model.logoutMessage
+        actionText: "Выйти"
+        onConfirmed: Actions.logout()
+    }
 }
