@@ -5,9 +5,11 @@
 #include "tools/bin.h"
 #include "ui/interface.h"
 
+#include "simworld.h"
 #include "storeaccess.h"
 #include "temphome.h"
 
+#include <QCoroTask>
 #include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -388,6 +390,130 @@ private Q_SLOTS:
         QTest::keyClick(m_window, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(m_store->email(), std::optional(QStringLiteral("anna@example.com")), patience);
         QTRY_VERIFY(!shown(QStringLiteral("loginView")));
+    }
+
+    void footerMenus()
+    {
+        const Device ready{QStringLiteral("A"), QStringLiteral("iPhone Анны"), QStringLiteral("17.4.1")};
+        const Device other{QStringLiteral("B"), QStringLiteral("iPhone Максима"), QStringLiteral("?")};
+        StoreTestAccess::setDevices(*m_store, {ready, other});
+        m_store->setSelectedDevice(ready.id);
+        signIn();
+        open();
+        // Two phones: a menu choosing one.
+        click(QStringLiteral("deviceStatus"));
+        QTRY_VERIFY(shown(QStringLiteral("deviceEntry_B")));
+        click(QStringLiteral("deviceEntry_B"));
+        QCOMPARE(m_store->selectedDevice(), std::optional(other.id));
+        QTRY_COMPARE(text(QStringLiteral("deviceSubtitle")), QStringLiteral("Нажмите «Доверять» на iPhone"));
+        // One phone: a button opening the help.
+        StoreTestAccess::setDevices(*m_store, {other});
+        click(QStringLiteral("deviceStatus"));
+        QVERIFY(m_store->showDeviceHelp());
+        QTRY_VERIFY(shown(QStringLiteral("deviceHelpView")));
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!m_store->showDeviceHelp());
+
+        // Without a feed the account menu has no update entry; the application menu keeps its own.
+        click(QStringLiteral("accountButton"));
+        QTRY_VERIFY(shown(QStringLiteral("addAccount")));
+        QVERIFY(!shown(QStringLiteral("checkUpdatesItem")));
+        QVERIFY(shown(QStringLiteral("aboutItem")));
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        click(QStringLiteral("brandHeader"));
+        QTRY_VERIFY(shown(QStringLiteral("menuCheckUpdates")));
+        QTest::keyClick(m_window, Qt::Key_Escape);
+    }
+
+    void logoutConfirmation_data()
+    {
+        QTest::addColumn<QStringList>("saved");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no other account") << QStringList{} << QString();
+        QTest::newRow("another saved") << QStringList{QStringLiteral("max@example.com")} << "Откроется следующий сохранённый аккаунт.";
+    }
+    void logoutConfirmation()
+    {
+        QFETCH(QStringList, saved);
+        QFETCH(QString, message);
+        signIn();
+        StoreTestAccess::setSavedAccounts(*m_store, saved);
+        open();
+        click(QStringLiteral("accountButton"));
+        QTRY_VERIFY(shown(QStringLiteral("logoutItem")));
+        QCOMPARE(shown(QStringLiteral("account_max@example.com")), !saved.isEmpty());
+        click(QStringLiteral("logoutItem"));
+        QTRY_VERIFY(shown(QStringLiteral("confirmTitle")));
+        QCOMPARE(text(QStringLiteral("confirmTitle")), QStringLiteral("Выйти из аккаунта anna@example.com?"));
+        QCOMPARE(shown(QStringLiteral("confirmMessage")) ? text(QStringLiteral("confirmMessage")) : QString(), message);
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!shown(QStringLiteral("confirmTitle")));
+        QCOMPARE(m_store->email(), std::optional(QStringLiteral("anna@example.com"))); // dismissed: still signed in
+    }
+
+    void deviceHelp()
+    {
+        open();
+        m_store->setShowDeviceHelp(true);
+        QTRY_VERIFY(shown(QStringLiteral("deviceHelpView")));
+        QCOMPARE(text(QStringLiteral("deviceHelpSentence")), QStringLiteral("Когда iPhone будет готов, кнопки «Установить» заработают сами."));
+        QCOMPARE(text(QStringLiteral("deviceHelpClose")), QStringLiteral("Закрыть"));
+        QVERIFY(!shown(QStringLiteral("deviceServiceLine")));
+
+        m_store->setAwaitingDevice(AwaitingDevice{QStringLiteral("/downloads/Notes.ipa"), QStringLiteral("Notes")});
+        QCOMPARE(text(QStringLiteral("deviceHelpSentence")), QStringLiteral("Установка «Notes» начнётся сама, как только iPhone будет готов."));
+        QCOMPARE(text(QStringLiteral("deviceHelpClose")), QStringLiteral("Отмена"));
+        // A phone turning ready closes it and leaves the waiting install to the Store.
+        StoreTestAccess::connectDevice(*m_store, QStringLiteral("17.4"));
+        QTRY_VERIFY(!shown(QStringLiteral("deviceHelpView")));
+        QVERIFY(m_store->awaitingDevice());
+        // Cancelling it by hand drops the install.
+        StoreTestAccess::setDevices(*m_store, {});
+        QTRY_VERIFY(shown(QStringLiteral("deviceHelpView")));
+        click(QStringLiteral("deviceHelpClose"));
+        QTRY_VERIFY(!shown(QStringLiteral("deviceHelpView")));
+        QVERIFY(!m_store->awaitingDevice());
+    }
+
+    void deviceServiceMissingInTheHelp()
+    {
+        test::SimWorld world;
+        world.addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")});
+        world.write();
+        QCoro::waitFor(m_store->refreshDevices());
+        open();
+        m_store->setShowDeviceHelp(true);
+        QTRY_VERIFY(shown(QStringLiteral("deviceServiceLine")));
+        world.clearFailures().write();
+        QCoro::waitFor(m_store->refreshDevices());
+        QTRY_VERIFY(!shown(QStringLiteral("deviceServiceLine")));
+    }
+
+    void updateSheetWhileDownloading()
+    {
+        UpdateOffer offer;
+        offer.version = QStringLiteral("1.2");
+        StoreTestAccess::setUpdateOffer(*m_store, offer);
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::downloading(0.42));
+        m_store->setShowUpdate(true);
+        open();
+        QTRY_VERIFY(shown(QStringLiteral("updateView")));
+        QCOMPARE(text(QStringLiteral("updateTitle")), QStringLiteral("Версия 1.2"));
+        QCOMPARE(text(QStringLiteral("updateNotes")), QStringLiteral("Без описания."));
+        QCOMPARE(text(QStringLiteral("updatePercent")), QStringLiteral("42%"));
+        QVERIFY(!item(QStringLiteral("updateInstall"))->isEnabled());
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QCOMPARE(m_store->updatePhase(), UpdatePhase::downloading(0.42));
+        // "Позже" only hides the sheet; the download goes on.
+        click(QStringLiteral("updateLater"));
+        QTRY_VERIFY(!m_store->showUpdate());
+        QCOMPARE(m_store->updatePhase(), UpdatePhase::downloading(0.42));
+        // A failure returns the phase and shows its message.
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::available());
+        StoreTestAccess::setUpdateError(*m_store, QStringLiteral("Обновление повреждено."));
+        m_store->setShowUpdate(true);
+        QTRY_VERIFY(shown(QStringLiteral("updateError")));
+        QVERIFY(item(QStringLiteral("updateInstall"))->isEnabled());
     }
 
     void workflowOutlivesTheWindowAndTheStore()

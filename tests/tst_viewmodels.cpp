@@ -1,10 +1,12 @@
-// The list models between the Store and the views: rows follow the Store's lists in place
-// (a progress tick or an arriving detail changes one row), filters, selection, install
-// states, and the root view's sheet and download bar.
+// The models between the Store and the views: rows follow the Store's lists in place (a
+// progress tick or an arriving detail changes one row), filters, selection, install states,
+// the root view's sheet and download bar, the account footer and the versions timeline.
 #include "store/store.h"
 #include "ui/applistmodel.h"
 #include "ui/queuemodels.h"
+#include "ui/footermodel.h"
 #include "ui/rootmodel.h"
+#include "ui/versionlistmodel.h"
 
 #include "storeaccess.h"
 #include "temphome.h"
@@ -18,6 +20,16 @@ using namespace telmora;
 using telmora::test::TempHome;
 
 namespace {
+
+Device phone(const QString& id, const QString& name, const QString& ios) { return Device{id, name, ios}; }
+
+VersionRow version(const QString& id, std::optional<QString> display = {}, std::optional<QString> minOS = {})
+{
+    VersionRow row{id, {}};
+    if (display)
+        row.meta = VersionMeta{display, minOS};
+    return row;
+}
 
 AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {}, {}, {}, {}}; }
 
@@ -63,7 +75,7 @@ QList<int> touchedRows(const QSignalSpy& spy)
 
 } // namespace
 
-class ListModelsTest : public QObject {
+class ViewModelsTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TempHome> m_home;
@@ -260,7 +272,104 @@ private Q_SLOTS:
         StoreTestAccess::setJobs(*m_store, {waiting});
         QVERIFY(!root.downloadRunning());
     }
+
+    void footer_data()
+    {
+        QTest::addColumn<QList<Device>>("devices");
+        QTest::addColumn<bool>("menu");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("subtitle");
+        const Device ready = phone(QStringLiteral("A"), QStringLiteral("iPhone Анны"), QStringLiteral("17.4.1"));
+        const Device untrusted = phone(QStringLiteral("B"), QStringLiteral("iPhone Максима"), QStringLiteral("?"));
+        QTest::newRow("none") << QList<Device>{} << false << "iPhone не подключён" << "Что нужно сделать";
+        QTest::newRow("one untrusted") << QList<Device>{untrusted} << false << "iPhone не подключён" << "Нажмите «Доверять» на iPhone";
+        QTest::newRow("one ready") << QList<Device>{ready} << false << "iPhone Анны" << "iOS 17.4.1";
+        QTest::newRow("two make a menu") << QList<Device>{ready, untrusted} << true << "iPhone Анны" << "iOS 17.4.1";
+    }
+    void footer()
+    {
+        QFETCH(QList<Device>, devices);
+        QFETCH(bool, menu);
+        QFETCH(QString, title);
+        QFETCH(QString, subtitle);
+        StoreTestAccess::setDevices(*m_store, devices);
+        m_store->setSelectedDevice(devices.isEmpty() ? std::nullopt : std::optional(devices.first().id));
+        FooterModel footer;
+        footer.setStore(m_store.get());
+        QCOMPARE(footer.deviceMenu(), menu);
+        QCOMPARE(footer.deviceTitle(), title);
+        QCOMPARE(footer.deviceSubtitle(), subtitle);
+        if (menu)
+            QCOMPARE(footer.deviceEntries().at(1).toMap().value(QStringLiteral("text")).toString(), QStringLiteral("iPhone Максима, iOS ?"));
+    }
+
+    void footerAccountAndUpdate()
+    {
+        FooterModel footer;
+        footer.setStore(m_store.get());
+        QVERIFY(!footer.signInShown()); // not before the first check
+        QVERIFY(!footer.updateItemShown()); // this build has no feed
+        StoreTestAccess::setEmail(*m_store, QStringLiteral("anna@example.com"));
+        QCOMPARE(footer.accountTitle(), QStringLiteral("anna@example.com"));
+        QCOMPARE(footer.accountLetter(), QStringLiteral("A"));
+        QCOMPARE(footer.accountSubtitle(), QStringLiteral("Аккаунт Apple"));
+        QCOMPARE(footer.logoutTitle(), QStringLiteral("Выйти из аккаунта anna@example.com?"));
+        QCOMPARE(footer.logoutMessage(), QString());
+        StoreTestAccess::setSavedAccounts(*m_store, {QStringLiteral("max@example.com")});
+        QCOMPARE(footer.accountSubtitle(), QStringLiteral("и ещё 1"));
+        QCOMPARE(footer.logoutMessage(), QStringLiteral("Откроется следующий сохранённый аккаунт."));
+
+        UpdateOffer offer;
+        offer.version = QStringLiteral("1.2");
+        StoreTestAccess::setUpdateOffer(*m_store, offer);
+        QVERIFY(!footer.updateShown()); // idle
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::available());
+        QCOMPARE(footer.updateTitle(), QStringLiteral("Доступна версия 1.2"));
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::downloading(0.999));
+        QCOMPARE(footer.updateTitle(), QStringLiteral("Скачиваю: 99%"));
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::installing());
+        QCOMPARE(footer.updateTitle(), QStringLiteral("Устанавливаю…"));
+    }
+
+    void versionsTimeline_data()
+    {
+        QTest::addColumn<std::optional<QString>>("ios");
+        QTest::addColumn<int>("suitable");
+        QTest::newRow("iOS 12.0: the 12.0 row, not 9.3") << std::optional<QString>(QStringLiteral("12.0")) << 1;
+        QTest::newRow("iOS 9.0: none") << std::optional<QString>(QStringLiteral("9.0")) << -1;
+        QTest::newRow("no phone: none") << std::optional<QString>() << -1;
+    }
+    void versionsTimeline()
+    {
+        QFETCH(std::optional<QString>, ios);
+        QFETCH(int, suitable);
+        if (ios)
+            StoreTestAccess::connectDevice(*m_store, *ios);
+        StoreTestAccess::setVersions(*m_store, {version(QStringLiteral("30"), QStringLiteral("3.0"), QStringLiteral("15.0")),
+                                                version(QStringLiteral("20"), QStringLiteral("2.0"), QStringLiteral("12.0")),
+                                                version(QStringLiteral("10"), QStringLiteral("1.0"), QStringLiteral("9.3")),
+                                                version(QStringLiteral("5"))});
+        VersionListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setStore(m_store.get());
+        for (int row = 0; row < model.rowCount(); ++row)
+            QCOMPARE(model.index(row).data(VersionListModel::SuitableRole).toBool(), row == suitable);
+        QCOMPARE(model.actionTitle(), ios ? QStringLiteral("Установить") : QStringLiteral("Скачать"));
+        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), QStringLiteral("ID версии 5"));
+        QCOMPARE(model.index(3).data(VersionListModel::TitleRole).toString(), QString());
+        QVERIFY(model.index(0).data(VersionListModel::FirstRole).toBool() && model.index(3).data(VersionListModel::LastRole).toBool());
+        QVERIFY(model.missingDetails());
+
+        // The last row's details arrive: that row changes, and nothing is left to load.
+        QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+        QList<VersionRow> filled = m_store->versions();
+        filled[3] = version(QStringLiteral("5"), QStringLiteral("0.9"), QStringLiteral("9.0"));
+        StoreTestAccess::setVersions(*m_store, filled);
+        QCOMPARE(touchedRows(changed), QList<int>{3});
+        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), QStringLiteral("iOS 9.0+ · ID версии 5"));
+        QVERIFY(!model.missingDetails());
+    }
 };
 
-QTEST_GUILESS_MAIN(ListModelsTest)
-#include "tst_listmodels.moc"
+QTEST_GUILESS_MAIN(ViewModelsTest)
+#include "tst_viewmodels.moc"
