@@ -135,9 +135,14 @@ int main(int argc, char* argv[])
         return 1;
     Tour tour(window, store, folder, appearance);
 
-    // Sign-in: nobody is signed in, so the sheet opens by itself.
+    // Nobody is signed in, so the sign-in sheet opens by itself; put aside, the footer offers it.
     if (!waitFor([&] { return store.showLogin() && tour.item(QStringLiteral("emailField")); }))
         tour.fail(QStringLiteral("the sign-in sheet did not open"));
+    tour.key(Qt::Key_Escape);
+    waitFor([&] { return tour.item(QStringLiteral("signInButton")) != nullptr; });
+    tour.shoot(QStringLiteral("footer-signed-out"));
+    tour.click(QStringLiteral("signInButton"));
+    waitFor([&] { return tour.item(QStringLiteral("emailField")) != nullptr; });
     tour.click(QStringLiteral("emailField"));
     tour.type(QStringLiteral("anna@example.com"));
     tour.click(QStringLiteral("passwordField"));
@@ -166,6 +171,37 @@ int main(int argc, char* argv[])
     if (!waitFor([&] { return store.file(telegram.id) && store.file(youtube.id) && store.installed().size() == 1 && store.activeJobCount() == 0; }))
         tour.fail(QStringLiteral("the downloads did not finish"));
     store.setNotice(std::nullopt);
+
+    // The footer: the two phones of the demo in a menu; a second account added, then the menu.
+    tour.click(QStringLiteral("deviceStatus"));
+    tour.shoot(QStringLiteral("footer-phones"));
+    tour.key(Qt::Key_Escape);
+    tour.click(QStringLiteral("accountButton"));
+    QTest::qWait(300);
+    tour.click(QStringLiteral("addAccount"));
+    waitFor([&] { return tour.item(QStringLiteral("emailField")) != nullptr; });
+    tour.click(QStringLiteral("emailField"));
+    tour.type(QStringLiteral("max@example.com"));
+    tour.click(QStringLiteral("passwordField"));
+    tour.type(QStringLiteral("demo1234"));
+    tour.key(Qt::Key_Return);
+    if (!waitFor([&] { return store.email() == QStringLiteral("max@example.com") && !store.showLogin(); }))
+        tour.fail(QStringLiteral("the second account was not added"));
+    QTest::qWait(400); // the sheet fades out
+    tour.click(QStringLiteral("accountButton"));
+    tour.shoot(QStringLiteral("footer-accounts"));
+    tour.click(QStringLiteral("account_anna@example.com"));
+    if (!waitFor([&] { return store.email() == QStringLiteral("anna@example.com"); }))
+        tour.fail(QStringLiteral("no switch back to the first account"));
+    store.setNotice(std::nullopt);
+
+    // The versions of Telegram, the newest that suits the phone marked.
+    store.openVersions(telegram);
+    if (!waitFor([&] { return !store.versionsLoading() && store.versions().size() > 10 && tour.item(QStringLiteral("versionBadge")); }))
+        tour.fail(QStringLiteral("no versions"));
+    tour.shoot(QStringLiteral("versions"));
+    store.setVersionsApp(std::nullopt);
+    QTest::qWait(300);
 
     // The catalog with two apps chosen and one download under way.
     Job running;
@@ -216,6 +252,36 @@ int main(int argc, char* argv[])
                                                QStringLiteral("Не хватает места на iPhone. Освободите место и повторите.")}});
     tour.key(Qt::Key_3, Qt::ControlModifier);
     tour.shoot(QStringLiteral("downloads"));
+
+    // Device help: asked for from the sidebar while the chosen phone does not trust this
+    // computer, then with an install waiting for a phone.
+    const std::optional<QString> readyPhone = store.selectedDevice();
+    for (const Device& device : store.devices()) {
+        if (device.id != readyPhone)
+            store.setSelectedDevice(device.id);
+    }
+    store.setShowDeviceHelp(true);
+    tour.shoot(QStringLiteral("device-help"));
+    store.setAwaitingDevice(AwaitingDevice{store.file(youtube.id)->url, QStringLiteral("YouTube")});
+    tour.shoot(QStringLiteral("device-help-waiting"));
+    store.setAwaitingDevice(std::nullopt);
+    store.setShowDeviceHelp(false);
+    store.setSelectedDevice(readyPhone);
+
+    // An update on offer: downloading, then after a failure.
+    UpdateOffer offer;
+    offer.version = QStringLiteral("1.1");
+    offer.build = 2;
+    offer.notes = QStringLiteral("• Лента версий показывает, какая подойдёт вашему iPhone.\n• Установка нескольких приложений сразу.\n• Исправлены ошибки.");
+    StoreTestAccess::setUpdateOffer(store, offer);
+    StoreTestAccess::setUpdatePhase(store, UpdatePhase::downloading(0.37));
+    store.setShowUpdate(true);
+    tour.shoot(QStringLiteral("update-downloading"));
+    StoreTestAccess::setUpdatePhase(store, UpdatePhase::available());
+    StoreTestAccess::setUpdateError(store, QStringLiteral("Обновление повреждено: контрольная сумма не совпала. Попробуйте ещё раз."));
+    tour.shoot(QStringLiteral("update-failed"));
+    store.setShowUpdate(false);
+    QTest::qWait(300);
 
     // About.
     tour.click(QStringLiteral("brandHeader"));

@@ -33,7 +33,7 @@ ColumnLayout {
         Accessible.name: footer.model.deviceTitle + ", " + footer.model.deviceSubtitle
         onClicked: {
             if (footer.model.deviceMenu)
-                deviceMenu.popup(device, 0, -deviceMenu.implicitHeight - 4)
+                deviceMenu.open()
             else
                 Store.showDeviceHelp = true
         }
@@ -84,9 +84,11 @@ ColumnLayout {
             }
         }
 
+        // Above the block, which sits at the bottom of the window.
         BrandMenu {
             id: deviceMenu
             objectName: "deviceMenu"
+            y: -height - 4
             // One entry per phone, in the Store's order.
             Instantiator {
                 model: footer.model.deviceEntries
@@ -142,7 +144,7 @@ ColumnLayout {
         topPadding: 6
         bottomPadding: 6
         Accessible.name: "Выбрать аккаунт"
-        onClicked: accountMenu.popup(account, 0, -accountMenu.implicitHeight - 4)
+        onClicked: accountMenu.open()
         Keys.onReturnPressed: account.clicked()
         Keys.onEnterPressed: account.clicked()
 
@@ -208,6 +210,7 @@ ColumnLayout {
         BrandMenu {
             id: accountMenu
             objectName: "accountMenu"
+            y: -height - 4
             implicitWidth: 250
 
             MenuSectionTitle {

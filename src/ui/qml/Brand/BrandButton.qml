@@ -45,23 +45,30 @@ Button {
     Keys.onReturnPressed: control.clicked()
     Keys.onEnterPressed: control.clicked()
 
-    contentItem: Row {
-        spacing: 6
-        Repeater {
-            model: control.symbol !== "" ? 1 : 0
-            Icon {
-                anchors.verticalCenter: parent ? parent.verticalCenter : undefined
-                symbol: control.symbol
-                color: control.ink
-                size: 14
+    // Centred, also when the button is wider than its label.
+    contentItem: Item {
+        implicitWidth: children[0].implicitWidth
+        implicitHeight: children[0].implicitHeight
+
+        Row {
+            anchors.centerIn: parent
+            spacing: 6
+            Repeater {
+                model: control.symbol !== "" ? 1 : 0
+                Icon {
+                    anchors.verticalCenter: parent ? parent.verticalCenter : undefined
+                    symbol: control.symbol
+                    color: control.ink
+                    size: 14
+                }
             }
-        }
-        Text {
-            anchors.verticalCenter: parent.verticalCenter
-            text: control.text
-            font: control.font
-            color: control.ink
-            elide: Text.ElideRight
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: control.text
+                font: control.font
+                color: control.ink
+                elide: Text.ElideRight
+            }
         }
     }
 

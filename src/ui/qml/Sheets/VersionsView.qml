@@ -105,24 +105,29 @@ FocusScope {
                     width: ListView.view.width
                     actionTitle: sheet.versions.actionTitle
                 }
-
-                footer: Item {
-                    width: list.width
-                    implicitHeight: 64
-                    visible: sheet.versions.missingDetails
-                    Spinner {
-                        objectName: "versionsSpinner"
-                        anchors.centerIn: parent
-                        visible: Store.versionsLoading
-                    }
-                    PlainButton {
-                        objectName: "loadMoreVersions"
-                        anchors.centerIn: parent
-                        visible: !Store.versionsLoading
-                        text: "Показать данные ещё для 10 версий"
-                        onClicked: Actions.loadMoreVersionDetails()
-                    }
-                }
+            }
+        }
+        // Under the rows while some still lack their details.
+        Item {
+            Layout.fillWidth: true
+            implicitHeight: 56
+            visible: sheet.versions.count > 0 && sheet.versions.missingDetails
+            Rectangle {
+                width: parent.width
+                height: 1
+                color: Theme.separator
+            }
+            Spinner {
+                objectName: "versionsSpinner"
+                anchors.centerIn: parent
+                visible: Store.versionsLoading
+            }
+            PlainButton {
+                objectName: "loadMoreVersions"
+                anchors.centerIn: parent
+                visible: !Store.versionsLoading
+                text: "Показать данные ещё для 10 версий"
+                onClicked: Actions.loadMoreVersionDetails()
             }
         }
     }
