@@ -52,6 +52,7 @@ FocusScope {
             }
             PlainButton {
                 objectName: "versionsClose"
+                focus: true
                 text: "Закрыть"
                 onClicked: sheet.dismissed()
             }
