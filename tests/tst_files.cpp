@@ -212,6 +212,25 @@ private Q_SLOTS:
         QCOMPARE(m_store->files().size(), 1);
     }
 
+    // Qt falls back to a makeshift trash in the current folder when the home trash cannot be
+    // made; the file must stay where it was, and the failure be told.
+    void noHomeTrashKeepsTheFile()
+    {
+        QVERIFY(test::writeIPA(path("app.ipa"), QStringLiteral("App"), plist(QStringLiteral("App"), QStringLiteral("1"))));
+        QFile blocker(m_home->filePath(QStringLiteral(".local/share/Trash")));
+        QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral(".local/share"))) && blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_home->path());
+        QCoro::waitFor(m_store->refreshFiles());
+        QCoro::waitFor(m_store->moveToTrash(m_store->files().at(0)));
+        QDir::setCurrent(previous);
+
+        QVERIFY(QFileInfo::exists(path("app.ipa")));
+        QCOMPARE(m_store->notice(), std::optional(QStringLiteral("Не удалось переместить файл в Корзину.")));
+        QCOMPARE(m_store->files().size(), 1);
+    }
+
     void folderSizeCountsDirectFilesOnly()
     {
         const QString folder = path("sized");

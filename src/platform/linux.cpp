@@ -10,9 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <initializer_list>
+
+#include <unistd.h>
 
 // GLib names a struct member "signals", which Qt defines as a keyword.
 #pragma push_macro("signals")
@@ -132,12 +135,37 @@ void clearQuarantine(const QString&)
     // Linux marks no downloaded file as quarantined.
 }
 
+namespace {
+
+// Where the freedesktop trash keeps files: the home trash, or a mount's own .Trash-UID or
+// .Trash/UID folder.
+bool isTrashFolder(const QString& filesFolder)
+{
+    const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash/files");
+    if (QFileInfo(filesFolder) == QFileInfo(home))
+        return true;
+    const QString uid = QString::number(::getuid());
+    const QString trash = QFileInfo(filesFolder).absolutePath();
+    const QString name = QFileInfo(trash).fileName();
+    return name == QStringLiteral(".Trash-") + uid || (name == uid && QFileInfo(trash).absolutePath().endsWith(u"/.Trash"));
+}
+
+} // namespace
+
 std::optional<QString> moveToTrash(const QString& path)
 {
+    const QString failed = QStringLiteral("Не удалось переместить файл в Корзину.");
     QFile file(path);
-    if (file.moveToTrash())
+    if (!file.moveToTrash())
+        return file.errorString().isEmpty() ? failed : file.errorString();
+    // When it cannot make the home trash, Qt 6.4 makes "files" and "info" in the current
+    // folder instead and reports success: put the file back and say the trash failed.
+    const QFileInfo trashed(file.fileName());
+    if (isTrashFolder(trashed.absolutePath()))
         return std::nullopt;
-    return file.errorString().isEmpty() ? QStringLiteral("Не удалось переместить файл в Корзину.") : file.errorString();
+    QFile::remove(QDir(trashed.absolutePath()).filePath(QStringLiteral("../info/")) + trashed.fileName() + QStringLiteral(".trashinfo"));
+    QFile::rename(trashed.absoluteFilePath(), path);
+    return failed;
 }
 
 void revealInFileManager(const QString& path)

@@ -11,6 +11,7 @@
 #include <QQuickWindow>
 #include <QStyleHints>
 
+#include <algorithm>
 #include <functional>
 
 // QtGui's exported entry points into QWindowSystemInterface with synchronous delivery, the
@@ -40,10 +41,26 @@ QJsonObject success(QJsonObject answer = {})
     return answer;
 }
 
-// Shown as a user sees it: visible up the whole parent chain, and with an area to see.
+bool isPopup(const QQuickItem* item)
+{
+    return item->inherits("QQuickPopupItem");
+}
+
+// Shown as a user sees it: visible up the whole parent chain, and with an area to see. A
+// popup counts for as long as it is visible, even emptied while it closes: its scrim still
+// covers the window and takes the clicks.
 bool shown(const QQuickItem* item)
 {
-    return item->isVisible() && item->width() > 0 && item->height() > 0;
+    return item->isVisible() && ((item->width() > 0 && item->height() > 0) || isPopup(item));
+}
+
+// An item's own object name; a popup's item has none, so it goes by the popup's name
+// ("appMenu", "trashDialog"), shown from opening until its exit transition has ended.
+QString nameOf(const QQuickItem* item)
+{
+    if (!item->objectName().isEmpty() || !isPopup(item) || !item->parent())
+        return item->objectName();
+    return item->parent()->objectName();
 }
 
 // Every shown item strictly inside `root`, in tree order. Hidden items hide what they hold;
@@ -65,8 +82,11 @@ std::optional<Qt::KeyboardModifiers> modifiersOf(const QJsonObject& command)
                                                              {QStringLiteral("shift"), Qt::ShiftModifier},
                                                              {QStringLiteral("alt"), Qt::AltModifier},
                                                              {QStringLiteral("meta"), Qt::MetaModifier}};
+    const QJsonValue names = command.value(QStringLiteral("modifiers"));
+    if (!names.isUndefined() && !names.isArray())
+        return std::nullopt;
     Qt::KeyboardModifiers modifiers;
-    for (const QJsonValue& name : command.value(QStringLiteral("modifiers")).toArray()) {
+    for (const QJsonValue& name : names.toArray()) {
         const auto found = known.constFind(name.toString());
         if (found == known.cend())
             return std::nullopt;
@@ -110,6 +130,11 @@ WindowDriver::WindowDriver(QQuickWindow* window, QObject* parent)
 {
     m_clock.start();
     connect(&m_server, &QLocalServer::newConnection, this, &WindowDriver::accept);
+    connect(window, &QQuickWindow::afterAnimating, this, &WindowDriver::runWaiting);
+    // A window that draws nothing (hidden, say) must not keep pointer commands waiting.
+    m_frameTimeout.setSingleShot(true);
+    m_frameTimeout.setInterval(1000);
+    connect(&m_frameTimeout, &QTimer::timeout, this, &WindowDriver::runWaiting);
 }
 
 bool WindowDriver::listen(const QString& name)
@@ -130,20 +155,59 @@ void WindowDriver::serve(QLocalSocket* client)
 {
     // A command may close the window or the connection: keep hold of the client safely.
     const QPointer<QLocalSocket> guarded(client);
-    while (guarded && guarded->canReadLine()) {
+    while (guarded && !isWaiting(guarded) && guarded->canReadLine()) {
         const QByteArray line = guarded->readLine().trimmed();
         if (line.isEmpty())
             continue;
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(line, &error);
-        const QJsonObject answer = document.isObject() ? run(document.object()) : failure(QStringLiteral("not a JSON object"));
-        if (guarded)
-            guarded->write(QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n');
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        const QJsonObject command = document.object();
+        const QString name = command.value(QStringLiteral("command")).toString();
+        if (document.isObject() && m_window && (name == u"click" || name == u"hover")) {
+            waitForFrame(guarded, command);
+            return;
+        }
+        reply(guarded, document.isObject() ? run(command) : failure(QStringLiteral("not a JSON object")));
     }
     if (guarded && guarded->bytesAvailable() > longestCommand) {
-        guarded->write(QJsonDocument(failure(QStringLiteral("command too long"))).toJson(QJsonDocument::Compact) + '\n');
+        reply(guarded, failure(QStringLiteral("command too long")));
         guarded->disconnectFromServer();
     }
+}
+
+// The pointer goes where the user sees things: in the window as it is drawn next, after
+// pending layouts (a menu that has just opened places its entries then).
+void WindowDriver::waitForFrame(QLocalSocket* client, const QJsonObject& command)
+{
+    m_waiting.append({client, command});
+    m_window->update();
+    if (!m_frameTimeout.isActive())
+        m_frameTimeout.start();
+}
+
+bool WindowDriver::isWaiting(const QLocalSocket* client) const
+{
+    return std::any_of(m_waiting.cbegin(), m_waiting.cend(), [client](const Waiting& waiting) { return waiting.client == client; });
+}
+
+void WindowDriver::runWaiting()
+{
+    m_frameTimeout.stop();
+    const QList<Waiting> due = std::exchange(m_waiting, {});
+    for (const Waiting& waiting : due) {
+        if (waiting.client)
+            reply(waiting.client, run(waiting.command));
+    }
+    // Then the lines that came in meanwhile.
+    for (const Waiting& waiting : due) {
+        if (waiting.client)
+            serve(waiting.client);
+    }
+}
+
+void WindowDriver::reply(QLocalSocket* client, const QJsonObject& answer)
+{
+    if (client)
+        client->write(QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n');
 }
 
 QJsonObject WindowDriver::run(const QJsonObject& command)
@@ -173,7 +237,7 @@ QQuickItem* WindowDriver::find(const QString& path) const
         QList<QQuickItem*> inside;
         for (QQuickItem* scope : std::as_const(scopes)) {
             visitShown(scope, [&](QQuickItem* item) {
-                if (item->objectName() == step && !inside.contains(item))
+                if (nameOf(item) == step && !inside.contains(item))
                     inside.append(item);
             });
         }
@@ -261,7 +325,7 @@ QJsonObject WindowDriver::names(const QJsonObject& command)
     const QString prefix = command.value(QStringLiteral("prefix")).toString();
     QStringList found;
     visitShown(m_window->contentItem(), [&](QQuickItem* item) {
-        const QString name = item->objectName();
+        const QString name = nameOf(item);
         if (!name.isEmpty() && name.startsWith(prefix) && !found.contains(name))
             found.append(name);
     });

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QLocalServer>
 #include <QPointer>
+#include <QTimer>
 
 class QLocalSocket;
 class QQuickItem;
@@ -23,9 +24,10 @@ namespace telmora {
 //   {"command":"exists","name":"loginView"}           {"command":"names","prefix":"file_"}
 //   {"command":"shot","file":"/absolute/path.png"}
 //
-// Items are found by object name in the visual tree and count only while shown; "a/b" is a
-// shown b inside a shown a. Input takes the path of the system's own mouse and keyboard
-// events, so focus, popups and shortcuts behave as they do for a user.
+// Items are found by object name in the visual tree (a popup by its own name) and count only
+// while shown; "a/b" is a shown b inside a shown a. Input takes the path of the system's own
+// mouse and keyboard events, so focus, popups and shortcuts behave as they do for a user; the
+// pointer acts on the window as it is next drawn, once pending layouts are done.
 class WindowDriver : public QObject {
     Q_OBJECT
 public:
@@ -35,14 +37,17 @@ public:
     [[nodiscard]] bool listen(const QString& name);
     [[nodiscard]] QString errorString() const { return m_server.errorString(); }
 
-    // One command's answer; never throws, whatever the command holds.
-    [[nodiscard]] QJsonObject run(const QJsonObject& command);
-
 private:
     using Command = QJsonObject (WindowDriver::*)(const QJsonObject&);
 
     void accept();
     void serve(QLocalSocket* client);
+    void waitForFrame(QLocalSocket* client, const QJsonObject& command);
+    [[nodiscard]] bool isWaiting(const QLocalSocket* client) const;
+    void runWaiting();
+    static void reply(QLocalSocket* client, const QJsonObject& answer);
+    // One command's answer; never throws, whatever the command holds.
+    [[nodiscard]] QJsonObject run(const QJsonObject& command);
 
     QJsonObject click(const QJsonObject& command);
     QJsonObject key(const QJsonObject& command);
@@ -59,8 +64,16 @@ private:
     void sendKey(QEvent::Type type, int key, Qt::KeyboardModifiers modifiers, const QString& text);
     [[nodiscard]] int timestamp();
 
+    struct Waiting {
+        QPointer<QLocalSocket> client;
+        QJsonObject command;
+    };
+
     QPointer<QQuickWindow> m_window;
     QLocalServer m_server;
+    // Pointer commands waiting for the next frame; their clients' later lines wait too.
+    QList<Waiting> m_waiting;
+    QTimer m_frameTimeout;
     QElapsedTimer m_clock;
     int m_lastTimestamp = 0;
 };

@@ -96,12 +96,13 @@ Item {
         }
     }
 
+    // Over the screen, not the sidebar: the account and update buttons stay in reach.
     NoticeBanner {
         z: 10
-        anchors.left: parent.left
-        anchors.right: parent.right
+        x: sidebar.width + 1 + 16
+        width: root.width - x - 16
         anchors.bottom: parent.bottom
-        anchors.margins: 16
+        anchors.bottomMargin: 16
     }
 
     AboutDialog {
