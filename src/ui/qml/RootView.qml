@@ -46,7 +46,7 @@ Item {
             section: root.section
             rootModel: rootModel
             onSectionChosen: (chosen) => root.section = chosen
-            onAboutRequested: about.open()
+            onAboutRequested: root.showAbout()
         }
         Rectangle {
             Layout.fillHeight: true
@@ -105,8 +105,16 @@ Item {
         anchors.bottomMargin: 16
     }
 
-    AboutDialog {
-        id: about
+    // Made when first asked for.
+    property AboutDialog about: null
+    function showAbout(): void {
+        if (!root.about)
+            root.about = aboutComponent.createObject(root) as AboutDialog
+        root.about.open()
+    }
+    Component {
+        id: aboutComponent
+        AboutDialog {}
     }
 
     SheetHost {

@@ -5,6 +5,7 @@ import QtQuick.Layouts
 import Telmora
 
 // The bottom of the sidebar: the connected iPhone, a waiting update and the account menu.
+// Its menus and the sign-out question are made when first opened.
 ColumnLayout {
     id: footer
 
@@ -12,6 +13,25 @@ ColumnLayout {
 
     readonly property FooterModel model: FooterModel {
         store: Store
+    }
+    property BrandMenu deviceMenu: null
+    property BrandMenu accountMenu: null
+    property ConfirmDialog logoutDialog: null
+
+    function showDeviceMenu(): void {
+        if (!footer.deviceMenu)
+            footer.deviceMenu = deviceMenuComponent.createObject(device) as BrandMenu
+        footer.deviceMenu.open()
+    }
+    function showAccountMenu(): void {
+        if (!footer.accountMenu)
+            footer.accountMenu = accountMenuComponent.createObject(account) as BrandMenu
+        footer.accountMenu.open()
+    }
+    function askLogout(): void {
+        if (!footer.logoutDialog)
+            footer.logoutDialog = logoutComponent.createObject(footer) as ConfirmDialog
+        footer.logoutDialog.open()
     }
 
     objectName: "sidebarFooter"
@@ -33,7 +53,7 @@ ColumnLayout {
         Accessible.name: footer.model.deviceTitle + ", " + footer.model.deviceSubtitle
         onClicked: {
             if (footer.model.deviceMenu)
-                deviceMenu.open()
+                footer.showDeviceMenu()
             else
                 Store.showDeviceHelp = true
         }
@@ -83,26 +103,6 @@ ColumnLayout {
                 shown: device.visualFocus
             }
         }
-
-        // Above the block, which sits at the bottom of the window.
-        BrandMenu {
-            id: deviceMenu
-            objectName: "deviceMenu"
-            y: -height - 4
-            // One entry per phone, in the Store's order.
-            Instantiator {
-                model: footer.model.deviceEntries
-                onObjectAdded: (index, entry) => deviceMenu.insertItem(index, entry as MenuItem)
-                onObjectRemoved: (index, entry) => deviceMenu.removeItem(entry as MenuItem)
-                BrandMenuItem {
-                    required property var modelData
-                    objectName: "deviceEntry_" + modelData.id
-                    text: modelData.text
-                    symbol: modelData.selected ? "checkmark" : ""
-                    onTriggered: Store.selectedDevice = modelData.id
-                }
-            }
-        }
     }
 
     BrandButton {
@@ -144,7 +144,7 @@ ColumnLayout {
         topPadding: 6
         bottomPadding: 6
         Accessible.name: "Выбрать аккаунт"
-        onClicked: accountMenu.open()
+        onClicked: footer.showAccountMenu()
         Keys.onReturnPressed: account.clicked()
         Keys.onEnterPressed: account.clicked()
 
@@ -199,19 +199,46 @@ ColumnLayout {
             }
         }
         background: Rectangle {
+            readonly property bool menuOpen: footer.accountMenu !== null && footer.accountMenu.visible
             radius: 8
-            color: account.down || accountMenu.visible ? Theme.controlFillPressed : (account.hovered ? Theme.hoverFill : "transparent")
+            color: account.down || menuOpen ? Theme.controlFillPressed : (account.hovered ? Theme.hoverFill : "transparent")
             FocusRing {
                 baseRadius: 8
                 shown: account.visualFocus
             }
         }
+    }
 
+    // Above the phone block, which sits at the bottom of the window.
+    Component {
+        id: deviceMenuComponent
         BrandMenu {
-            id: accountMenu
-            objectName: "accountMenu"
+            id: menu
+            objectName: "deviceMenu"
             y: -height - 4
+            // One entry per phone, in the Store's order.
+            Instantiator {
+                model: footer.model.deviceEntries
+                onObjectAdded: (index, entry) => menu.insertItem(index, entry as MenuItem)
+                onObjectRemoved: (index, entry) => menu.removeItem(entry as MenuItem)
+                BrandMenuItem {
+                    required property var modelData
+                    objectName: "deviceEntry_" + modelData.id
+                    text: modelData.text
+                    symbol: modelData.selected ? "checkmark" : ""
+                    onTriggered: Store.selectedDevice = modelData.id
+                }
+            }
+        }
+    }
+
+    Component {
+        id: accountMenuComponent
+        BrandMenu {
+            id: menu
+            objectName: "accountMenu"
             implicitWidth: 250
+            y: -height - 4
 
             MenuSectionTitle {
                 visible: footer.model.savedAccounts.length > 0
@@ -220,8 +247,8 @@ ColumnLayout {
             // The saved accounts, after their heading.
             Instantiator {
                 model: footer.model.savedAccounts
-                onObjectAdded: (index, entry) => accountMenu.insertItem(1 + index, entry as MenuItem)
-                onObjectRemoved: (index, entry) => accountMenu.removeItem(entry as MenuItem)
+                onObjectAdded: (index, entry) => menu.insertItem(1 + index, entry as MenuItem)
+                onObjectRemoved: (index, entry) => menu.removeItem(entry as MenuItem)
                 BrandMenuItem {
                     required property string modelData
                     objectName: "account_" + modelData
@@ -246,7 +273,7 @@ ColumnLayout {
                 height: visible ? implicitHeight : 0
                 text: footer.model.logoutEntry
                 symbol: "rectangle.portrait.and.arrow.right"
-                onTriggered: logoutDialog.open()
+                onTriggered: footer.askLogout()
             }
             BrandMenuSeparator {}
             BrandMenuItem {
@@ -266,12 +293,14 @@ ColumnLayout {
         }
     }
 
-    ConfirmDialog {
-        id: logoutDialog
-        objectName: "logoutDialog"
-        title: footer.model.logoutTitle
-        message: footer.model.logoutMessage
-        actionText: "Выйти"
-        onConfirmed: Actions.logout()
+    Component {
+        id: logoutComponent
+        ConfirmDialog {
+            objectName: "logoutDialog"
+            title: footer.model.logoutTitle
+            message: footer.model.logoutMessage
+            actionText: "Выйти"
+            onConfirmed: Actions.logout()
+        }
     }
 }
