@@ -422,7 +422,8 @@ private Q_SLOTS:
         QTest::keyClick(m_window, Qt::Key_Escape);
         click(QStringLiteral("brandHeader"));
         QTRY_VERIFY(shown(QStringLiteral("menuCheckUpdates")));
-        QTest::keyClick(m_window, Qt::Key_Escape);
+        click(QStringLiteral("menuCheckUpdates"));
+        QTRY_VERIFY(m_store->notice() && m_store->notice()->contains(u"не проверяет обновления"));
     }
 
     void logoutConfirmation_data()

@@ -239,7 +239,13 @@ void Actions::installUpdate()
 
 void Actions::checkForUpdates()
 {
-    guarded([this](Store& store) { launch(store.checkForUpdates(true)); });
+    guarded([this](Store& store) {
+        // A build without a feed checks nothing; a press that seemed to do nothing would puzzle.
+        if (!store.updateIsConfigured())
+            store.setNotice(QStringLiteral("Эта сборка не проверяет обновления: в ней не указан адрес обновлений."));
+        else
+            launch(store.checkForUpdates(true));
+    });
 }
 
 } // namespace telmora
