@@ -1,5 +1,6 @@
 // The simulated device tools: idevice_id and ideviceinfo as libimobiledevice-utils 1.3.0
-// prints them, ideviceinstaller with the 1.2 command syntax.
+// prints them, ideviceinstaller with the 1.2 command syntax or, when the world names an
+// older version, the option syntax of 1.1 (Debian 12 ships 1.1.1).
 
 #include "ipa.h"
 #include "output.h"
@@ -62,6 +63,9 @@ int runIdeviceId(const World& world, const QStringList& args)
                      "  -n, --network\t\tlist UDIDs of all devices available via network\n"
                      "  -d, --debug\t\tenable communication debugging\n");
             return 0;
+        } else if (arg == u"-v" || arg == u"--version") {
+            writeOut("idevice_id 1.3.0\n");
+            return 0;
         } else if (arg == u"-n" || arg == u"--network" || arg == u"-d" || arg == u"--debug") {
             continue;
         } else if (!arg.startsWith(u'-')) {
@@ -111,6 +115,10 @@ int runIdeviceInfo(const World& world, const QStringList& args)
             ++i;
         else if (arg == u"-s" || arg == u"--simple")
             simple = true;
+        else if (arg == u"-v" || arg == u"--version") {
+            writeOut("ideviceinfo 1.3.0\n");
+            return 0;
+        }
     }
     pause(world.timings.device);
 
@@ -158,32 +166,102 @@ int runIdeviceInfo(const World& world, const QStringList& args)
     return 0;
 }
 
-int runIdeviceInstaller(const World& world, const QStringList& args)
-{
+namespace {
+
+struct InstallerCall {
     QString udid;
+    QString command; // "install", "upgrade", "list", or empty when none was understood
+    QString path;
+    QString invalid; // a 1.2 command word that was not understood
+    bool version = false;
+};
+
+// 1.2: `[--udid U] install|upgrade PATH` and `list`.
+InstallerCall readCommandSyntax(const QStringList& args)
+{
+    InstallerCall call;
     QStringList words;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if ((arg == u"-u" || arg == u"--udid") && i + 1 < args.size())
-            udid = args[++i];
+            call.udid = args[++i];
+        else if (arg == u"-v" || arg == u"--version")
+            call.version = true;
         else if (arg == u"-n" || arg == u"--network" || arg == u"-d" || arg == u"--debug" || arg == u"-w" || arg == u"--notify-wait")
             continue;
         else
             words.append(arg);
     }
-    const QString command = words.value(0);
-    const bool list = command == u"list";
-    if (!list && !((command == u"install" || command == u"upgrade") && words.size() == 2)) {
-        writeOut(command.isEmpty() ? "ERROR: No mode/command was supplied.\n"
-                                   : line(QStringLiteral("ERROR: Invalid command '%1' or missing argument.").arg(command)));
+    const QString word = words.value(0);
+    if (word == u"list" || ((word == u"install" || word == u"upgrade") && words.size() == 2)) {
+        call.command = word;
+        call.path = words.value(1);
+    } else {
+        call.invalid = word;
+    }
+    return call;
+}
+
+// 1.1: `[-u U] -i PATH`, `-g PATH`, `-l`; command words are not understood.
+InstallerCall readOptionSyntax(const QStringList& args)
+{
+    InstallerCall call;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if ((arg == u"-u" || arg == u"--udid") && hasValue)
+            call.udid = args[++i];
+        else if ((arg == u"-i" || arg == u"--install") && hasValue)
+            call.command = QStringLiteral("install"), call.path = args[++i];
+        else if ((arg == u"-g" || arg == u"--upgrade") && hasValue)
+            call.command = QStringLiteral("upgrade"), call.path = args[++i];
+        else if (arg == u"-l" || arg == u"--list-apps")
+            call.command = QStringLiteral("list");
+        else if (arg == u"-v" || arg == u"--version")
+            call.version = true;
+    }
+    return call;
+}
+
+int installerUsage(bool optionSyntax, const QString& invalid)
+{
+    if (optionSyntax || invalid.isEmpty())
+        writeOut("ERROR: No mode/command was supplied.\n");
+    else
+        writeOut(line(QStringLiteral("ERROR: Invalid command '%1' or missing argument.").arg(invalid)));
+    if (optionSyntax)
+        writeOut("Usage: ideviceinstaller OPTIONS\n\nManage apps on iOS devices.\n\n"
+                 "OPTIONS:\n  -u, --udid UDID\tTarget specific device by UDID.\n"
+                 "  -l, --list-apps\tList apps\n"
+                 "  -i, --install ARCHIVE\tInstall app from package file specified by ARCHIVE.\n"
+                 "  -g, --upgrade ARCHIVE\tUpgrade app from package file specified by ARCHIVE.\n"
+                 "  -v, --version\t\tprint version information\n");
+    else
         writeOut("Usage: ideviceinstaller [OPTIONS] COMMAND\n\n"
                  "COMMANDS:\n  list\t\t\tList installed apps\n"
                  "  install PATH\t\tInstall app from a package file specified by PATH.\n"
                  "  upgrade PATH\t\tUpgrade app from a package file specified by PATH.\n\n"
-                 "OPTIONS:\n  -u, --udid UDID\tTarget specific device by UDID\n");
-        return 2;
+                 "OPTIONS:\n  -u, --udid UDID\tTarget specific device by UDID\n"
+                 "  -v, --version\t\tprint version information\n");
+    return 2;
+}
+
+} // namespace
+
+int runIdeviceInstaller(const World& world, const QStringList& args)
+{
+    const bool optionSyntax = compareVersions(world.installerVersion, QStringLiteral("1.2")) < 0;
+    const InstallerCall call = optionSyntax ? readOptionSyntax(args) : readCommandSyntax(args);
+    if (call.version) {
+        writeOut(line(QStringLiteral("ideviceinstaller ") + world.installerVersion));
+        return 0;
     }
-    const QString path = words.value(1);
+    if (call.command.isEmpty())
+        return installerUsage(optionSyntax, call.invalid);
+    const QString& udid = call.udid;
+    const QString& command = call.command;
+    const bool list = command == u"list";
+    const QString& path = call.path;
     pause(world.timings.device);
 
     const Device* device = nullptr;

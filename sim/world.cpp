@@ -223,6 +223,7 @@ std::optional<World> World::load(QString* error)
     t.installStep = number(timings, "installStep", t.installStep);
     t.device = number(timings, "device", t.device);
     world.log = root.value(u"log").toBool();
+    world.installerVersion = root.value(u"installerVersion").toString(world.installerVersion);
     return world;
 }
 

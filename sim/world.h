@@ -108,6 +108,7 @@ struct World {
     QList<Device> devices;
     QList<Failure> injected;
     Timings timings;
+    QString installerVersion = QStringLiteral("1.2.0"); // below 1.2: the option syntax only
     bool log = false; // record every call in the state folder
 
     // TELMORA_SIM_WORLD, else the demo world. Absent (with `error` set) when unreadable.

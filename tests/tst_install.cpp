@@ -110,9 +110,10 @@ private Q_SLOTS:
         QVERIFY(store.installErrors().isEmpty());
         QCOMPARE(SimWorld::installed(phone).value(QStringLiteral("com.example.notes")), QStringLiteral("1.0"));
         const QList<QStringList> calls = SimWorld::calls(QStringLiteral("ideviceinstaller"));
-        QCOMPARE(calls.size(), 1);
-        QCOMPARE(calls[0].mid(0, 3), (QStringList{QStringLiteral("--udid"), phone, QStringLiteral("install")}));
-        QVERIFY(calls[0][3].endsWith(QLatin1String("/app.ipa")));
+        QCOMPARE(calls.size(), 2);
+        QCOMPARE(calls[0], QStringList{QStringLiteral("--version")});
+        QCOMPARE(calls[1].mid(0, 3), (QStringList{QStringLiteral("--udid"), phone, QStringLiteral("install")}));
+        QVERIFY(calls[1][3].endsWith(QLatin1String("/app.ipa")));
 
         // "Подготовка…", then rising percentages each matching its fraction, then nothing.
         QVERIFY2(statuses->size() >= 3, qPrintable(statuses->join(u'|')));
@@ -215,8 +216,24 @@ private Q_SLOTS:
         QCOMPARE(store.installing(), std::nullopt);
     }
 
+    // Both installer syntaxes; the tool is asked which one it speaks once.
+    void upgradeAfterFailedInstall_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QStringList>("installWords");
+        QTest::addColumn<QStringList>("upgradeWords");
+        QTest::newRow("1.2") << QStringLiteral("1.2.0") << QStringList{QStringLiteral("--udid"), phone, QStringLiteral("install")}
+                             << QStringList{QStringLiteral("--udid"), phone, QStringLiteral("upgrade")};
+        QTest::newRow("1.1") << QStringLiteral("1.1.1") << QStringList{QStringLiteral("-u"), phone, QStringLiteral("-i")}
+                             << QStringList{QStringLiteral("-u"), phone, QStringLiteral("-g")};
+    }
+
     void upgradeAfterFailedInstall()
     {
+        QFETCH(QString, version);
+        QFETCH(QStringList, installWords);
+        QFETCH(QStringList, upgradeWords);
+        m_world->setOption(QStringLiteral("installerVersion"), version);
         m_world->addFailure({.command = QStringLiteral("ideviceinstaller install"),
                              .error = QStringLiteral("ERROR: Install failed. Got error \"ApplicationAlreadyInstalled\""),
                              .status = 1})
@@ -231,10 +248,12 @@ private Q_SLOTS:
         QVERIFY(store.installErrors().isEmpty());
         QCOMPARE(store.notice(), QStringLiteral("Установлено на iPhone Jane: Notes Pro"));
         const QList<QStringList> calls = SimWorld::calls(QStringLiteral("ideviceinstaller"));
-        QCOMPARE(calls.size(), 2);
-        QCOMPARE(calls[0][2], QStringLiteral("install"));
-        QCOMPARE(calls[1][2], QStringLiteral("upgrade"));
-        QCOMPARE(calls[1][3], calls[0][3]);
+        QCOMPARE(calls.size(), 3);
+        QCOMPARE(calls[0], QStringList{QStringLiteral("--version")});
+        QCOMPARE(calls[1].mid(0, 3), installWords);
+        QCOMPARE(calls[2].mid(0, 3), upgradeWords);
+        QCOMPARE(calls[2][3], calls[1][3]);
+        QCOMPARE(SimWorld::installed(phone).value(QStringLiteral("com.example.notes")), QStringLiteral("1.0"));
     }
 
     void failureIsMappedThenClearedOnRetry()
@@ -252,7 +271,7 @@ private Q_SLOTS:
         QCOMPARE(store.installErrors().value(notes.url), message);
         QCOMPARE(store.notice(), QStringLiteral("Notes Pro: ") + message);
         QVERIFY(store.installed().isEmpty());
-        QCOMPARE(SimWorld::calls(QStringLiteral("ideviceinstaller")).size(), 2);
+        QCOMPARE(SimWorld::calls(QStringLiteral("ideviceinstaller")).size(), 3); // --version, install, upgrade
         QCOMPARE(store.installing(), std::nullopt);
         QCOMPARE(store.installStatus(), std::nullopt);
         QCOMPARE(store.installFraction(), std::nullopt);
@@ -302,7 +321,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(store.installing(), std::nullopt, 10000);
         const QStringList expected{a.url, QStringLiteral("-"), b.url, QStringLiteral("-"), c.url, QStringLiteral("-")};
         QCOMPARE(*started, expected);
-        QCOMPARE(SimWorld::calls(QStringLiteral("ideviceinstaller")).size(), 3);
+        QCOMPARE(SimWorld::calls(QStringLiteral("ideviceinstaller")).size(), 4); // asked for its syntax once
         QCOMPARE(SimWorld::installed(phone).size(), 3);
         QVERIFY(store.installQueue().isEmpty());
     }

@@ -222,13 +222,13 @@ QCoro::Task<> Store::install(const QString& url)
     if (copyError) {
         failure = *copyError;
     } else {
-        QCoro::Task<InstallerResult> installRun = runInstaller(device->id, QStringLiteral("install"), copy);
+        QCoro::Task<InstallerResult> installRun = runInstaller(device->id, false, copy);
         InstallerResult result = co_await installRun;
         if (!self)
             co_return;
         if (result.status != 0) {
             // An app already on the phone refuses "install" in some tool versions; "upgrade" replaces it.
-            QCoro::Task<InstallerResult> upgradeRun = runInstaller(device->id, QStringLiteral("upgrade"), copy);
+            QCoro::Task<InstallerResult> upgradeRun = runInstaller(device->id, true, copy);
             result = co_await upgradeRun;
             if (!self)
                 co_return;
@@ -268,11 +268,18 @@ QCoro::Task<> Store::installNext()
     co_await run;
 }
 
-QCoro::Task<Store::InstallerResult> Store::runInstaller(QString udid, QString command, QString path)
+QCoro::Task<Store::InstallerResult> Store::runInstaller(QString udid, bool upgrade, QString path)
 {
     QPointer<Store> self(this);
-    const QStringList args{QStringLiteral("--udid"), udid, command, path};
-    auto tool = std::make_shared<PTYTool>(Bin::tool(QStringLiteral("ideviceinstaller")), args, std::nullopt);
+    if (!m_installerSyntax) {
+        // Asked once: the tool's syntax does not change while the application runs.
+        const installer::Syntax syntax = co_await installer::askSyntax();
+        if (!self)
+            co_return InstallerResult{};
+        m_installerSyntax = syntax;
+    }
+    const QStringList args = installer::arguments(*m_installerSyntax, udid, upgrade, path);
+    auto tool = std::make_shared<PTYTool>(installer::executable(), args, std::nullopt);
     auto output = std::make_shared<QString>();
 
     std::optional<QString> startError;

@@ -2,6 +2,7 @@
 
 #include "model/records.h"
 #include "store/types.h"
+#include "tools/installer.h"
 #include "tools/runner.h"
 #include "update/feed.h"
 
@@ -347,7 +348,7 @@ private:
         int status = -1;
         QString output;
     };
-    QCoro::Task<InstallerResult> runInstaller(QString udid, QString command, QString path);
+    QCoro::Task<InstallerResult> runInstaller(QString udid, bool upgrade, QString path);
 
     // update.cpp
     void reportFailedUpdate();
@@ -416,6 +417,7 @@ private:
     QList<Device> m_devices;
     std::optional<QString> m_selectedDevice;
     std::optional<QString> m_installing;
+    std::optional<installer::Syntax> m_installerSyntax;
     std::optional<QString> m_installStatus;
     std::optional<double> m_installFraction;
     QStringList m_installQueue;

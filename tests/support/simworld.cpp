@@ -165,6 +165,12 @@ SimWorld& SimWorld::setTiming(const QString& name, double seconds)
     return *this;
 }
 
+SimWorld& SimWorld::setOption(const QString& key, const QJsonValue& value)
+{
+    m_options.insert(key, value);
+    return *this;
+}
+
 SimWorld& SimWorld::setSpeed(double speed)
 {
     m_speed = speed;
@@ -214,9 +220,14 @@ QJsonObject SimWorld::toJson() const
             object.insert(QStringLiteral("at"), *f.at);
         failures.append(object);
     }
-    return QJsonObject{{QStringLiteral("accounts"), accounts}, {QStringLiteral("apps"), apps},
-                       {QStringLiteral("devices"), devices},   {QStringLiteral("failures"), failures},
-                       {QStringLiteral("timings"), m_timings}, {QStringLiteral("log"), true}};
+    QJsonObject world = m_options;
+    world.insert(QStringLiteral("accounts"), accounts);
+    world.insert(QStringLiteral("apps"), apps);
+    world.insert(QStringLiteral("devices"), devices);
+    world.insert(QStringLiteral("failures"), failures);
+    world.insert(QStringLiteral("timings"), m_timings);
+    world.insert(QStringLiteral("log"), true);
+    return world;
 }
 
 QString SimWorld::write()

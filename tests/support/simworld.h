@@ -94,6 +94,8 @@ public:
     // Timings in seconds at speed 1: "prompt", "login", "command", "download", "copy",
     // "installStep", "device".
     SimWorld& setTiming(const QString& name, double seconds);
+    // A top-level world setting, e.g. "installerVersion": "1.1.1".
+    SimWorld& setOption(const QString& key, const QJsonValue& value);
     // Divides every timing; the default, 1000, makes runs take milliseconds.
     SimWorld& setSpeed(double speed);
 
@@ -131,6 +133,7 @@ private:
     QList<QJsonObject> m_devices;
     QList<Failure> m_failures;
     QJsonObject m_timings;
+    QJsonObject m_options;
     double m_speed = 1000;
     std::unique_ptr<QTemporaryDir> m_dir;
     QMap<QByteArray, std::optional<QByteArray>> m_savedEnvironment;
