@@ -175,12 +175,25 @@ private slots:
         setProxySettingsSourceForTesting({});
     }
 
+    // The package's own tools first; the device tools from the system's PATH.
     void defaultToolFolderIsInPackageResources()
     {
         if (qEnvironmentVariableIsSet("CRVEL_BIN_DIR"))
             QSKIP("CRVEL_BIN_DIR is set for this run");
+        QTemporaryDir system;
+        QFile tool(system.filePath(QStringLiteral("idevice_id")));
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        const QByteArray savedPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(system.path()));
+        const QString packaged = platform::resourcesFolder() + QStringLiteral("/bin/ipatool");
+        const QString fromSystem = Bin::tool(QStringLiteral("idevice_id"));
+        const QString absent = Bin::tool(QStringLiteral("ipatool"));
+        qputenv("PATH", savedPath);
+
         QCOMPARE(Bin::dir(), platform::resourcesFolder() + QStringLiteral("/bin"));
-        QCOMPARE(Bin::tool(QStringLiteral("ipatool")), platform::resourcesFolder() + QStringLiteral("/bin/ipatool"));
+        QCOMPARE(fromSystem, tool.fileName());
+        QCOMPARE(absent, packaged);
     }
 
     void gnomeProxySettings()

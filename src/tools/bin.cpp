@@ -3,7 +3,9 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
+#include <QStandardPaths>
 
 namespace telmora::Bin {
 
@@ -12,35 +14,53 @@ namespace {
 QMutex overrideMutex;
 std::optional<QString> dirOverride;
 
+bool chosenByEnvironment()
+{
+    return qEnvironmentVariableIsSet("CRVEL_BIN_DIR");
+}
+
 QString fixedDir()
 {
     // A function-local static: computed on first use only, even across threads.
     static const QString dir = [] {
-        if (qEnvironmentVariableIsSet("CRVEL_BIN_DIR"))
+        if (chosenByEnvironment())
             return qEnvironmentVariable("CRVEL_BIN_DIR");
         return QDir(platform::resourcesFolder()).filePath(QStringLiteral("bin"));
     }();
     return dir;
 }
 
+std::optional<QString> overridden()
+{
+    const QMutexLocker lock(&overrideMutex);
+    return dirOverride;
+}
+
+QString join(const QString& folder, const QString& name)
+{
+    if (folder.isEmpty() || folder.endsWith(u'/'))
+        return folder + name;
+    return folder + u'/' + name;
+}
+
 } // namespace
 
 QString dir()
 {
-    {
-        const QMutexLocker lock(&overrideMutex);
-        if (dirOverride)
-            return *dirOverride;
-    }
+    if (const std::optional<QString> folder = overridden())
+        return *folder;
     return fixedDir();
 }
 
 QString tool(const QString& name)
 {
-    const QString folder = dir();
-    if (folder.isEmpty() || folder.endsWith(u'/'))
-        return folder + name;
-    return folder + u'/' + name;
+    const QString inFolder = join(dir(), name);
+    if (overridden() || chosenByEnvironment() || QFileInfo(inFolder).isExecutable())
+        return inFolder;
+    // The package carries only what the system does not: the device tools come from
+    // the system's packages.
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? inFolder : onPath;
 }
 
 void clearQuarantine()

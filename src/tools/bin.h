@@ -10,7 +10,8 @@ namespace telmora::Bin {
 // Fixed for the life of the process once first read.
 [[nodiscard]] QString dir();
 
-// dir() + "/" + name, e.g. tool("ipatool").
+// dir() + "/" + name, e.g. tool("ipatool"). Without CRVEL_BIN_DIR, a tool the package
+// does not carry is looked up on PATH (the device tools come from the system).
 [[nodiscard]] QString tool(const QString& name);
 
 // Makes every entry of dir() runnable (removes the quarantine mark where the system
