@@ -1,9 +1,11 @@
 #include "platform/platform.h"
+#include "store/doctor.h"
 #include "store/store.h"
 #include "ui/interface.h"
 #include "ui/windowdriver.h"
 
 #include <QCommandLineParser>
+#include <QCoroTask>
 #include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
@@ -14,7 +16,9 @@
 #include <QTimer>
 #include <QtQml/QQmlExtensionPlugin>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 Q_IMPORT_QML_PLUGIN(TelmoraPlugin)
 
@@ -67,11 +71,32 @@ void probeStartup(QQuickWindow* window)
     });
 }
 
+// --doctor: checks the tools a real run needs without opening a window, so it also
+// works over SSH or before the desktop is set up. Exit 0 only when all is there.
+int doctor(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Telmora"));
+    telmora::StoreOptions options = telmora::StoreOptions::system();
+    options.autoStart = false;
+    const telmora::Store store(options);
+    const telmora::Diagnosis diagnosis = QCoro::waitFor(telmora::diagnose(store.sessionFolder(), store.downloadsFolder()));
+    std::fputs(diagnosis.text().toUtf8().constData(), stdout);
+    return diagnosis.ready() ? 0 : 1;
+}
+
+bool asksForDoctor(int argc, char* argv[])
+{
+    return std::any_of(argv + 1, argv + argc, [](const char* arg) { return std::strcmp(arg, "--doctor") == 0; });
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     telmora::platform::prepareProcess();
+    if (asksForDoctor(argc, argv))
+        return doctor(argc, argv);
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Telmora"));
     QGuiApplication::setOrganizationName(QStringLiteral("Telmora"));
@@ -79,6 +104,8 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.addHelpOption();
+    // Handled before the window's application exists; listed so --help shows it.
+    const QCommandLineOption doctorOption(QStringLiteral("doctor"), QStringLiteral("Check the tools a real iPhone and Apple account need, and quit."));
     const QCommandLineOption selfTestOption(QStringLiteral("self-test"), QStringLiteral("Compile every QML file and quit."));
     const QCommandLineOption screenshotOption(QStringLiteral("screenshot"), QStringLiteral("Save the window to FILE and quit."),
                                               QStringLiteral("FILE"));
@@ -87,7 +114,7 @@ int main(int argc, char* argv[])
     const QCommandLineOption probeOption(QStringLiteral("startup-probe"), QStringLiteral("Report the first frame and memory, then quit."));
     const QCommandLineOption driveOption(QStringLiteral("drive"), QStringLiteral("Obey window commands on the local socket NAME (end-to-end tests)."),
                                          QStringLiteral("NAME"));
-    parser.addOptions({selfTestOption, screenshotOption, appearanceOption, probeOption, driveOption});
+    parser.addOptions({doctorOption, selfTestOption, screenshotOption, appearanceOption, probeOption, driveOption});
     parser.process(app);
 
     std::optional<bool> forcedDark;
