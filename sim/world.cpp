@@ -112,6 +112,7 @@ Failure readFailure(const QJsonObject& object)
         failure.at = object.value(u"at").toInt();
     failure.relogin = object.value(u"relogin").toBool();
     failure.noProgress = object.value(u"noProgress").toBool();
+    failure.panic = object.value(u"panic").toBool();
     return failure;
 }
 
@@ -223,6 +224,8 @@ std::optional<World> World::load(QString* error)
     t.installStep = number(timings, "installStep", t.installStep);
     t.device = number(timings, "device", t.device);
     world.log = root.value(u"log").toBool();
+    world.dialect = root.value(u"dialect").toString();
+    world.version = root.value(u"version").toString(world.version);
     return world;
 }
 
