@@ -171,6 +171,12 @@ SimWorld& SimWorld::setSpeed(double speed)
     return *this;
 }
 
+SimWorld& SimWorld::setUpstreamDialect(const QString& version)
+{
+    m_upstreamVersion = version;
+    return *this;
+}
+
 QJsonObject SimWorld::toJson() const
 {
     QJsonArray accounts;
@@ -207,16 +213,22 @@ QJsonObject SimWorld::toJson() const
         QJsonObject object{{QStringLiteral("command"), f.command}, {QStringLiteral("error"), f.error},
                            {QStringLiteral("app"), f.app},         {QStringLiteral("version"), f.version},
                            {QStringLiteral("device"), f.device},   {QStringLiteral("account"), f.account},
-                           {QStringLiteral("relogin"), f.relogin}, {QStringLiteral("noProgress"), f.noProgress}};
+                           {QStringLiteral("relogin"), f.relogin}, {QStringLiteral("noProgress"), f.noProgress},
+                           {QStringLiteral("panic"), f.panic}};
         if (f.status)
             object.insert(QStringLiteral("status"), *f.status);
         if (f.at)
             object.insert(QStringLiteral("at"), *f.at);
         failures.append(object);
     }
-    return QJsonObject{{QStringLiteral("accounts"), accounts}, {QStringLiteral("apps"), apps},
-                       {QStringLiteral("devices"), devices},   {QStringLiteral("failures"), failures},
-                       {QStringLiteral("timings"), m_timings}, {QStringLiteral("log"), true}};
+    QJsonObject world{{QStringLiteral("accounts"), accounts}, {QStringLiteral("apps"), apps},
+                      {QStringLiteral("devices"), devices},   {QStringLiteral("failures"), failures},
+                      {QStringLiteral("timings"), m_timings}, {QStringLiteral("log"), true}};
+    if (!m_upstreamVersion.isEmpty()) {
+        world.insert(QStringLiteral("dialect"), QStringLiteral("upstream"));
+        world.insert(QStringLiteral("version"), m_upstreamVersion);
+    }
+    return world;
 }
 
 QString SimWorld::write()
