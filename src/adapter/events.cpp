@@ -81,8 +81,11 @@ std::optional<QString> failureOf(const Outcome& outcome, const QString& program)
     if (!outcome.started)
         return upstream::brokenMessage(program);
     const std::optional<QString> panic = panicLine(outcome.errors);
-    if (outcome.crashed || outcome.status == 2 || panic)
+    if (outcome.status == 2 || panic)
         return storageMessage(panic ? panic : std::optional<QString>(lastLine(outcome.errors)));
+    if (outcome.crashed)
+        return QStringLiteral("ipatool завершился аварийно. Попробуйте ещё раз; если повторится, установите ipatool %1 заново.")
+            .arg(upstream::recommended.text());
     if (const Event* error = outcome.firstError(); error && !error->error().isEmpty())
         return error->error();
     if (outcome.status != 0) {

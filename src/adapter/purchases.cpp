@@ -117,7 +117,7 @@ int listPurchases(const Request& request, const Contract& out)
         if (const std::optional<QString> failure = failureOf(outcome, tool->program()))
             return out.fail(contractError(*failure));
         const Event* result = outcome.result(QStringLiteral("apps"));
-        if (!result)
+        if (!result || !result->fields.value(u"apps").isArray())
             return out.fail(unreadableMessage());
         if (!takePage(*result, sinceYear, history))
             break;
