@@ -134,6 +134,8 @@ private Q_SLOTS:
     void installRefusals_data();
     void installRefusals();
     void demoWorld();
+    void upstreamDialect_data();
+    void upstreamDialect();
 };
 
 void SimTest::initTestCase()
@@ -949,6 +951,64 @@ void SimTest::demoWorld()
     const std::optional<QList<telmora::AppItem>> items = telmora::parsePurchases(history.out());
     QVERIFY(items);
     QVERIFY(items->size() >= 20);
+}
+
+// What the package's ipatool adapter relies on in upstream's shapes (TOOLS.md, "Upstream
+// ipatool on Linux").
+void SimTest::upstreamDialect_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("panic");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("absent");
+
+    const QStringList locked{QStringLiteral("--non-interactive"), QStringLiteral("--keychain-passphrase"), QStringLiteral("K")};
+    QTest::newRow("version") << QStringList{"--version"} << false << false << 0 << "ipatool version 2.8.0" << "";
+    QTest::newRow("no kbsync") << QStringList{"kbsync", "--refresh"} << true << false << 1
+                               << "ERR error=\"unknown command \\\"kbsync\\\" for \\\"ipatool\\\"\" success=false" << "";
+    QTest::newRow("passphrase required") << QStringList{"auth", "info", "--non-interactive"} << true << false << 1
+                                         << "keychain passphrase is required when not running in interactive mode" << "";
+    QTest::newRow("signed out") << QStringList{"auth", "info"} + locked << false << false << 1
+                                << "error=\"failed to get account: failed to get item: The specified item could not be found in the keyring\""
+                                << "";
+    QTest::newRow("code asked for in an info line")
+        << QStringList{"auth", "login", "-e", "anna@example.com", "-p", "pw-anna"} + locked << false << false << 0
+        << "INF 2FA code is required; run the command again and supply a code using the `--auth-code` flag" << "success";
+    QTest::newRow("second page of one") << QStringList{"list-purchases", "-l", "1", "-p", "2"} + locked << true << false << 0
+                                        << "\"id\":100000001,\"name\":\"Notes Pro\",\"price\":0,\"purchaseDate\":\"2021-03-05T00:00:00Z\",\"version\":\"2.0\"}] count=1 page=2 totalCount=2"
+                                        << "success";
+    QTest::newRow("no minimum OS") << QStringList{"get-version-metadata", "-i", "100000001", "--external-version-id", "800000001"} + locked
+                                   << true << false << 0 << "displayVersion=1.0" << "minimumOSVersion";
+    QTest::newRow("keyring that cannot be opened") << QStringList{"search", "Notes"} + locked << true << true << 2
+                                                   << "panic: failed to open keyring\n\ngoroutine 1 [running]:" << "ERR";
+}
+
+void SimTest::upstreamDialect()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, signedIn);
+    QFETCH(bool, panic);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+    QFETCH(QString, absent);
+    TempHome home;
+    SimWorld world;
+    world.addSample().addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna"),
+                                 QStringLiteral("123456"));
+    if (panic)
+        world.addFailure({.command = QStringLiteral("ipatool"), .error = QStringLiteral("failed to open keyring"), .panic = true});
+    world.setUpstreamDialect().write();
+    if (signedIn)
+        SimWorld::signIn(sampleEmail);
+
+    const Result result = run(QStringLiteral("ipatool"), args);
+    const QString output = result.out() + result.err();
+    QCOMPARE(result.status, status);
+    QVERIFY2(output.contains(expected), qPrintable(output));
+    if (!absent.isEmpty())
+        QVERIFY2(!output.contains(absent), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(SimTest)
