@@ -255,6 +255,7 @@ private Q_SLOTS:
 
         QTest::newRow("current release") << "sim" << "2.8.0" << "";
         QTest::newRow("oldest release that signs in") << "sim" << "2.6.0" << "";
+        QTest::newRow("a build from source") << "sim" << "dev" << "";
         QTest::newRow("release that can no longer sign in") << "sim" << "2.3.1" << upstream::tooOldMessage({2, 3, 1});
         QTest::newRow("on PATH behind a link to the adapter") << "PATH" << "2.8.0" << "";
         QTest::newRow("only the adapter on PATH") << "nowhere" << "2.8.0" << upstream::missingMessage();

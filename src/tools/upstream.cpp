@@ -43,10 +43,8 @@ QString Version::text() const
 
 QString findUpstreamIpatool(const QString& selfPath)
 {
-    if (qEnvironmentVariableIsSet("TELMORA_IPATOOL")) {
-        const QString chosen = qEnvironmentVariable("TELMORA_IPATOOL");
+    if (const QString chosen = qEnvironmentVariable("TELMORA_IPATOOL"); !chosen.isEmpty())
         return isRunnableOtherThan(chosen, selfPath) ? chosen : QString();
-    }
     const QStringList folders = qEnvironmentVariable("PATH").split(u':', Qt::SkipEmptyParts);
     for (const QString& folder : folders) {
         const QString candidate = QDir(folder).filePath(QStringLiteral("ipatool"));

@@ -23,7 +23,7 @@ struct Version {
 inline constexpr Version oldestSupported{2, 6, 0};
 inline constexpr Version recommended{2, 8, 0};
 
-// TELMORA_IPATOOL when set (used only if it is an executable file other than `selfPath`),
+// TELMORA_IPATOOL when set and not empty (used only if it is an executable file other than `selfPath`),
 // else the first executable "ipatool" on PATH that is not `selfPath` itself (canonical
 // paths compared, so a link to the adapter is skipped). Empty when there is none.
 [[nodiscard]] QString findUpstreamIpatool(const QString& selfPath);
