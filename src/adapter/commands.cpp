@@ -44,7 +44,16 @@ QString appID(const Request& request)
 
 int authInfo(const Request& request, const Contract& out)
 {
-    return passThrough(out, request.args, QStringLiteral("email"));
+    const std::optional<Upstream> tool = Upstream::open(out);
+    if (!tool)
+        return 1;
+    const Outcome outcome = tool->run(request.args);
+    // Upstream has been seen to report an account without an address when Apple had accepted
+    // nothing: that is no sign-in.
+    const Event* result = outcome.result(QStringLiteral("email"));
+    if (result && !failureOf(outcome, tool->program()) && result->fields.value(u"email").toString().trimmed().isEmpty())
+        return out.fail(QStringLiteral("Not logged in"));
+    return report(out, *tool, outcome, QStringLiteral("email"));
 }
 
 int authRevoke(const Request& request, const Contract& out)
