@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QCryptographicHash>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,6 +40,22 @@ const QSet<QString> valueOptions = {
 const QSet<QString> flagOptions = {
     QStringLiteral("purchase"), QStringLiteral("all"), QStringLiteral("non-interactive"),
     QStringLiteral("verbose"), QStringLiteral("refresh"), QStringLiteral("help")};
+// Upstream ipatool 2.6+: no --all, --since-year or --refresh; list-purchases pages with
+// -l/--max-results and -p/--page; --version.
+const QSet<QString> upstreamValueOptions = {
+    QStringLiteral("format"), QStringLiteral("app-id"), QStringLiteral("bundle-identifier"),
+    QStringLiteral("external-version-id"), QStringLiteral("limit"), QStringLiteral("email"),
+    QStringLiteral("password"), QStringLiteral("auth-code"), QStringLiteral("output"),
+    QStringLiteral("keychain-passphrase"), QStringLiteral("page")};
+const QSet<QString> upstreamFlagOptions = {
+    QStringLiteral("purchase"), QStringLiteral("non-interactive"), QStringLiteral("verbose"),
+    QStringLiteral("help"), QStringLiteral("version")};
+
+// Set once the world is read: the dialect decides spellings, error shapes and where the
+// session lives.
+bool upstreamDialect = false;
+QString upstreamState; // upstream's state folder, resolved when a command starts
+
 const QHash<QString, QString> shortOptions = {
     {QStringLiteral("i"), QStringLiteral("app-id")}, {QStringLiteral("b"), QStringLiteral("bundle-identifier")},
     {QStringLiteral("l"), QStringLiteral("limit")},  {QStringLiteral("e"), QStringLiteral("email")},
@@ -54,9 +71,12 @@ struct CommandLine {
     [[nodiscard]] bool flag(const QString& name) const { return flags.contains(name); }
 };
 
-// Cobra's own complaints come before any logging, on standard error.
+// Cobra's own complaints come before any logging, on standard error. Upstream silences
+// them and logs them as errors instead.
 [[noreturn]] void usageError(const QString& message)
 {
+    if (upstreamDialect)
+        Log().fail(message);
     writeErr(QStringLiteral("Error: %1\nRun 'ipatool --help' for usage.\n").arg(message).toUtf8());
     std::exit(1);
 }
@@ -77,6 +97,8 @@ CommandLine parse(const QStringList& args)
                 name.truncate(equals);
                 hasInline = true;
             }
+        } else if (upstreamDialect && arg == u"-p" && line.words.value(0) == u"list-purchases") {
+            name = QStringLiteral("page");
         } else if (arg.startsWith(u'-') && arg.size() == 2 && shortOptions.contains(arg.mid(1))) {
             name = shortOptions.value(arg.mid(1));
         } else if (arg.startsWith(u'-') && arg.size() > 1) {
@@ -85,7 +107,11 @@ CommandLine parse(const QStringList& args)
             line.words.append(arg);
             continue;
         }
-        if (valueOptions.contains(name)) {
+        if (upstreamDialect && name == u"max-results")
+            name = QStringLiteral("limit");
+        const QSet<QString>& values = upstreamDialect ? upstreamValueOptions : valueOptions;
+        const QSet<QString>& flags = upstreamDialect ? upstreamFlagOptions : flagOptions;
+        if (values.contains(name)) {
             if (hasInline) {
                 line.values.insert(name, inlineValue);
             } else if (i + 1 < args.size()) {
@@ -93,7 +119,7 @@ CommandLine parse(const QStringList& args)
             } else {
                 usageError(QStringLiteral("flag needs an argument: --%1").arg(name));
             }
-        } else if (flagOptions.contains(name)) {
+        } else if (flags.contains(name)) {
             line.flags.insert(name);
         } else {
             usageError(QStringLiteral("unknown flag: --%1").arg(name));
@@ -104,12 +130,54 @@ CommandLine parse(const QStringList& args)
 
 QString sessionFolder()
 {
+    if (upstreamDialect && !upstreamState.isEmpty())
+        return upstreamState;
     return QDir::homePath() + QStringLiteral("/.ipatool");
+}
+
+// Upstream 2.6+: $XDG_STATE_HOME/ipatool when that variable is an absolute path, else
+// $XDG_DATA_HOME/ipatool, else ~/.ipatool. An existing ~/.ipatool is moved there once,
+// unless the new place lies inside it or exists already (links followed); a failed move
+// keeps ~/.ipatool.
+QString resolveUpstreamState()
+{
+    const QString legacy = QDir::homePath() + QStringLiteral("/.ipatool");
+    QString state = legacy;
+    for (const char* variable : {"XDG_STATE_HOME", "XDG_DATA_HOME"}) {
+        const QString base = qEnvironmentVariable(variable);
+        if (!base.isEmpty() && QDir::isAbsolutePath(base)) {
+            state = QDir::cleanPath(base + QStringLiteral("/ipatool"));
+            break;
+        }
+    }
+    const QFileInfo legacyInfo(legacy);
+    if (legacyInfo.exists()) {
+        if (!legacyInfo.isDir())
+            Log().fail(QStringLiteral("legacy state path is not a directory: %1").arg(legacy));
+        const QString relative = QDir(legacy).relativeFilePath(state);
+        if (relative != u".." && !relative.startsWith(QStringLiteral("../")))
+            return legacy;
+        if (QFileInfo::exists(state) || QFileInfo(state).isSymLink())
+            return legacy;
+        QDir().mkpath(QFileInfo(state).absolutePath());
+        return QDir().rename(legacy, state) ? state : legacy;
+    }
+    // Go's MkdirAll: an entry that is no folder, such as a link to nothing, is an error.
+    const QFileInfo stateInfo(state);
+    if (!stateInfo.isDir() && (stateInfo.isSymLink() || stateInfo.exists() || !QDir().mkpath(state)))
+        Log().fail(QStringLiteral("failed to create state directory: mkdir %1: file exists").arg(state));
+    return state;
+}
+
+QString passphraseDigest(const QString& passphrase)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(passphrase.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 struct Session {
     QString email;
     QString name;
+    QString keyring; // upstream dialect: digest of the passphrase that locks it; empty: any
 };
 
 // Whoever's account file is in ~/.ipatool is signed in.
@@ -122,7 +190,7 @@ std::optional<Session> currentSession()
     const QString email = account.value(u"email").toString();
     if (email.isEmpty())
         return std::nullopt;
-    return Session{email, account.value(u"name").toString()};
+    return Session{email, account.value(u"name").toString(), account.value(u"keyring").toString()};
 }
 
 QString randomHex(int bytes)
@@ -142,15 +210,19 @@ bool writePrivate(const QString& path, const QByteArray& bytes)
     return file.commit();
 }
 
-bool writeSession(const Account& account)
+// `passphrase` (upstream dialect) locks the account file: only its digest is kept, so a
+// later run with another passphrase fails as upstream's encrypted file would.
+bool writeSession(const Account& account, const QString& passphrase = {})
 {
     QDir().mkpath(sessionFolder());
     const QString dsid = QString::number(QRandomGenerator::global()->bounded(100000000, 2000000000));
-    const QJsonObject file{{QStringLiteral("email"), account.email},
-                           {QStringLiteral("name"), account.name},
-                           {QStringLiteral("directoryServicesIdentifier"), dsid},
-                           {QStringLiteral("passwordToken"), randomHex(32)},
-                           {QStringLiteral("storeFront"), QStringLiteral("143469-16,29")}};
+    QJsonObject file{{QStringLiteral("email"), account.email},
+                     {QStringLiteral("name"), account.name},
+                     {QStringLiteral("directoryServicesIdentifier"), dsid},
+                     {QStringLiteral("passwordToken"), randomHex(32)},
+                     {QStringLiteral("storeFront"), QStringLiteral("143469-16,29")}};
+    if (!passphrase.isEmpty())
+        file.insert(QStringLiteral("keyring"), passphraseDigest(passphrase));
     const QByteArray cookies = "# Netscape HTTP Cookie File\n"
         ".apple.com\tTRUE\t/\tTRUE\t" + QByteArray::number(QDateTime::currentSecsSinceEpoch() + 180 * 86400)
         + "\tmz_at0-" + dsid.toLatin1() + '\t' + randomHex(24).toLatin1() + '\n';
@@ -217,11 +289,16 @@ public:
     {
         m_log.json = m_line.value(QStringLiteral("format")) == u"json";
         m_interactive = !m_line.flag(QStringLiteral("non-interactive"));
+        m_upstream = upstreamDialect;
     }
 
     int run()
     {
         const QStringList& words = m_line.words;
+        if (m_upstream && m_line.flag(QStringLiteral("version"))) {
+            writeOut("ipatool version " + m_world.version.toUtf8() + '\n');
+            return 0;
+        }
         if (words.isEmpty() || m_line.flag(QStringLiteral("help"))) {
             writeOut("A cli tool for interacting with Apple's ipa files\n\n"
                      "Usage:\n  ipatool [command]\n\n"
@@ -230,10 +307,16 @@ public:
             return 0;
         }
         const QString& command = words.first();
+        if (m_upstream) {
+            panicIfInjected();
+            upstreamState = resolveUpstreamState();
+            if (command != u"download" && m_line.flag(QStringLiteral("purchase")))
+                usageError(QStringLiteral("unknown flag: --purchase"));
+        }
         if (command == u"auth") {
             const QString sub = words.value(1);
             if (sub == u"login")
-                return login();
+                return m_upstream ? upstreamLogin() : login();
             if (sub == u"info")
                 return info();
             if (sub == u"revoke")
@@ -243,7 +326,7 @@ public:
         if (command == u"search")
             return search();
         if (command == u"list-purchases")
-            return listPurchases();
+            return m_upstream ? purchasePages() : listPurchases();
         if (command == u"list-versions")
             return listVersions();
         if (command == u"get-version-metadata")
@@ -284,9 +367,49 @@ private:
     Session requireSession()
     {
         const std::optional<Session> session = currentSession();
+        if (!m_upstream) {
+            if (!session)
+                m_log.fail(QStringLiteral("Not logged in"));
+            return *session;
+        }
+        const QString prefix = QStringLiteral("failed to get account: failed to get item: ");
         if (!session)
-            m_log.fail(QStringLiteral("Not logged in"));
+            m_log.fail(prefix + QStringLiteral("The specified item could not be found in the keyring"));
+        const QString passphrase = unlockKeyring();
+        if (!session->keyring.isEmpty() && session->keyring != passphraseDigest(passphrase))
+            m_log.fail(prefix + QStringLiteral("aes.KeyUnwrap(): integrity check failed."));
         return *session;
+    }
+
+    // Upstream's file keyring needs its passphrase: from --keychain-passphrase, asked on the
+    // terminal when interactive, an error otherwise.
+    QString unlockKeyring()
+    {
+        QString passphrase = m_line.value(QStringLiteral("keychain-passphrase"));
+        if (!passphrase.isEmpty())
+            return passphrase;
+        if (!m_interactive)
+            m_log.fail(QStringLiteral("keychain passphrase is required when not running in interactive mode; "
+                                      "use the \"--keychain-passphrase\" flag"));
+        const QByteArray text = "enter passphrase to unlock \"" + sessionFolder().toUtf8()
+            + "\" (this is separate from your Apple ID password): ";
+        ask(text, false, &passphrase, "password");
+        return passphrase;
+    }
+
+    // A Go panic, as upstream dies when its keyring or cookie jar cannot be opened.
+    void panicIfInjected() const
+    {
+        for (const Failure* failure : m_world.failures(invocation(), Subject())) {
+            if (!failure->panic)
+                continue;
+            writeErr("panic: " + failure->error.toUtf8() + "\n\ngoroutine 1 [running]:\n"
+                     "github.com/majd/ipatool/v2/pkg/util.Must[...](...)\n"
+                     "\tgithub.com/majd/ipatool/v2/pkg/util/must.go:10\n"
+                     "github.com/majd/ipatool/v2/cmd.initWithCommand(0xc0001f6300)\n"
+                     "\tgithub.com/majd/ipatool/v2/cmd/common.go:121 +0x2a5\n");
+            std::exit(2);
+        }
     }
 
     const App* requireApp()
@@ -344,7 +467,7 @@ private:
             m_log.fail(QStringLiteral("%1 is required").arg(QLatin1String(what)));
         pause(m_world.timings.prompt);
         QByteArray bytes;
-        if (!prompt(text, echo, &bytes))
+        if (!prompt(text, echo, &bytes, m_upstream))
             m_log.fail(QStringLiteral("failed to read %1: EOF").arg(QLatin1String(what)));
         *answer = QString::fromUtf8(bytes).trimmed();
     }
@@ -393,6 +516,56 @@ private:
 
         if (!writeSession(*account))
             m_log.fail(QStringLiteral("failed to save account: cannot write %1").arg(sessionFolder()));
+        m_log.info({{QStringLiteral("email"), Value::string(account->email)},
+                    {QStringLiteral("name"), Value::string(account->name)},
+                    {QStringLiteral("success"), Value::flag(true)}});
+        return 0;
+    }
+
+    // Upstream 2.6+: -e, -p and --auth-code, or lower-case prompts on standard error when
+    // interactive. Apple answers a wrong password and a missing code alike for an account
+    // with two-factor authentication; non-interactive, that is an info line and status 0.
+    int upstreamLogin()
+    {
+        QString email = m_line.value(QStringLiteral("email"));
+        QString password = m_line.value(QStringLiteral("password"));
+        QString code = m_line.value(QStringLiteral("auth-code"));
+        if (email.isEmpty()) {
+            if (!m_interactive)
+                usageError(QStringLiteral("required flag(s) \"email\" not set"));
+            ask("enter email: ", true, &email, "email");
+        }
+        if (password.isEmpty()) {
+            if (!m_interactive)
+                m_log.fail(QStringLiteral("password is required when not running in interactive mode; use the \"--password\" flag"));
+            ask("enter password: ", false, &password, "password");
+        }
+        m_log.note(QStringLiteral("preparing authentication; the first login may take a few minutes"));
+        const Account* account = m_world.account(email);
+        const bool twoFactor = account && !account->code.isEmpty();
+        pause(m_world.timings.login);
+
+        if (twoFactor && code.isEmpty()) {
+            if (!m_interactive) {
+                m_log.note(QStringLiteral("2FA code is required; run the command again and supply a code using the `--auth-code` flag"));
+                return 0;
+            }
+            ask("enter 2FA code: ", true, &code, "2FA code");
+            pause(m_world.timings.login);
+        }
+        if (!account || password != account->password)
+            m_log.fail(twoFactor ? QStringLiteral("something went wrong")
+                                 : QStringLiteral("Check the account information you entered and try again."));
+        if (twoFactor && code != account->code)
+            m_log.fail(QStringLiteral("something went wrong"));
+
+        Subject subject;
+        subject.account = account->email;
+        if (const Failure* failure = m_world.error(invocation(), subject))
+            m_log.fail(failure->error, failure->status.value_or(1));
+        const QString passphrase = unlockKeyring();
+        if (!writeSession(*account, passphrase))
+            m_log.fail(QStringLiteral("failed to save account in keychain: cannot write %1").arg(sessionFolder()));
         m_log.info({{QStringLiteral("email"), Value::string(account->email)},
                     {QStringLiteral("name"), Value::string(account->name)},
                     {QStringLiteral("success"), Value::flag(true)}});
@@ -462,6 +635,29 @@ private:
         return 0;
     }
 
+    // The account's purchases plus the licences obtained here, oldest first.
+    QList<Purchase> history(const Session& session) const
+    {
+        QList<Purchase> purchases;
+        if (const Account* account = m_world.account(session.email))
+            purchases = account->purchases;
+        for (const Purchase& licence : state::licences(session.email)) {
+            if (std::none_of(purchases.begin(), purchases.end(), [&](const Purchase& p) { return p.id == licence.id; }))
+                purchases.append(licence);
+        }
+        std::stable_sort(purchases.begin(), purchases.end(),
+                         [](const Purchase& a, const Purchase& b) { return a.date < b.date; });
+        return purchases;
+    }
+
+    [[nodiscard]] QString purchaseName(const Purchase& purchase) const
+    {
+        if (!purchase.name.isEmpty())
+            return purchase.name;
+        const App* app = m_world.app(purchase.id);
+        return app ? app->name : purchase.id;
+    }
+
     int listPurchases()
     {
         int sinceYear = 0;
@@ -475,29 +671,14 @@ private:
         start(subjectFor(nullptr), m_world.timings.command * 2);
         const Session session = requireSession();
 
-        QList<Purchase> purchases;
-        if (const Account* account = m_world.account(session.email))
-            purchases = account->purchases;
-        for (const Purchase& licence : state::licences(session.email)) {
-            if (std::none_of(purchases.begin(), purchases.end(), [&](const Purchase& p) { return p.id == licence.id; }))
-                purchases.append(licence);
-        }
-        std::stable_sort(purchases.begin(), purchases.end(),
-                         [](const Purchase& a, const Purchase& b) { return a.date < b.date; });
-
         Value apps = Value::array();
-        for (const Purchase& purchase : std::as_const(purchases)) {
+        for (const Purchase& purchase : history(session)) {
             if (sinceYear > 0 && purchase.date.year() < sinceYear)
                 continue;
-            QString name = purchase.name;
-            if (name.isEmpty()) {
-                const App* app = m_world.app(purchase.id);
-                name = app ? app->name : purchase.id;
-            }
             Value item = Value::object();
             item.add(QStringLiteral("id"), Value::number(purchase.id.toLongLong()));
             item.add(QStringLiteral("kind"), Value::string(purchase.kind));
-            item.add(QStringLiteral("name"), Value::string(name));
+            item.add(QStringLiteral("name"), Value::string(purchaseName(purchase)));
             item.add(QStringLiteral("purchaseDate"), Value::string(englishDate(purchase.date)));
             apps.items.append(item);
         }
@@ -508,6 +689,50 @@ private:
         return 0;
     }
 
+    // Upstream's list-purchases: one page (-l per page, 1 to 100, default 10; -p from 1) of
+    // the history, newest first, with no success field. Only iOS apps are listed.
+    int purchasePages()
+    {
+        bool ok = true;
+        const QString limitText = m_line.value(QStringLiteral("limit"));
+        const int limit = limitText.isEmpty() ? 10 : limitText.toInt(&ok);
+        const QString pageText = m_line.value(QStringLiteral("page"));
+        const int page = ok ? (pageText.isEmpty() ? 1 : pageText.toInt(&ok)) : 0;
+        if (!ok || page < 1)
+            m_log.fail(QStringLiteral("page must be greater than 0"));
+        if (limit < 1 || limit > 100)
+            m_log.fail(limit < 1 ? QStringLiteral("max results must be greater than 0")
+                                 : QStringLiteral("max results must not exceed 100"));
+        start(subjectFor(nullptr), m_world.timings.command * 2);
+        const Session session = requireSession();
+
+        QList<Purchase> newestFirst;
+        for (const Purchase& purchase : history(session)) {
+            if (purchase.kind == u"iOS App")
+                newestFirst.prepend(purchase);
+        }
+        Value apps = Value::array();
+        for (qsizetype i = qsizetype(page - 1) * limit; i < newestFirst.size() && apps.items.size() < limit; ++i) {
+            const Purchase& purchase = newestFirst[i];
+            const App* app = m_world.app(purchase.id);
+            Value item = Value::object();
+            item.add(QStringLiteral("id"), Value::number(purchase.id.toLongLong()));
+            item.add(QStringLiteral("bundleID"), Value::string(app ? app->bundleID : QString()));
+            item.add(QStringLiteral("name"), Value::string(purchaseName(purchase)));
+            item.add(QStringLiteral("version"), Value::string(app && app->latest() ? app->latest()->display : QString()));
+            item.add(QStringLiteral("price"), Value::number(app ? app->price : 0.0));
+            item.add(QStringLiteral("purchaseDate"),
+                     Value::string(purchase.date.startOfDay(Qt::UTC).toString(Qt::ISODate)));
+            apps.items.append(item);
+        }
+        const qint64 count = apps.items.size();
+        m_log.info({{QStringLiteral("count"), Value::number(count)},
+                    {QStringLiteral("totalCount"), Value::number(qint64(newestFirst.size()))},
+                    {QStringLiteral("page"), Value::number(qint64(page))},
+                    {QStringLiteral("apps"), apps}});
+        return 0;
+    }
+
     int listVersions()
     {
         const App* app = requireApp();
@@ -515,7 +740,7 @@ private:
         const Session session = requireSession();
         if (!app)
             m_log.fail(QStringLiteral("app not found"));
-        ensureLicence(session, *app, m_line.flag(QStringLiteral("purchase")));
+        ensureLicence(session, *app, !m_upstream && m_line.flag(QStringLiteral("purchase")));
 
         Value ids = Value::array();
         for (const Version& version : app->versions)
@@ -540,11 +765,14 @@ private:
         const Version* version = app->version(versionID);
         if (!version)
             m_log.fail(QStringLiteral("failed to get version metadata: no version %1").arg(versionID));
-        m_log.info({{QStringLiteral("displayVersion"), Value::string(version->display)},
-                    {QStringLiteral("externalVersionID"), Value::string(version->id)},
-                    {QStringLiteral("minimumOSVersion"), Value::string(version->minOS)},
-                    {QStringLiteral("releaseDate"), Value::string(version->released)},
-                    {QStringLiteral("success"), Value::flag(true)}});
+        Fields fields{{QStringLiteral("displayVersion"), Value::string(version->display)},
+                      {QStringLiteral("externalVersionID"), Value::string(version->id)},
+                      {QStringLiteral("minimumOSVersion"), Value::string(version->minOS)},
+                      {QStringLiteral("releaseDate"), Value::string(version->released)},
+                      {QStringLiteral("success"), Value::flag(true)}};
+        if (m_upstream)
+            fields.removeAt(2); // upstream reads no minimum OS version
+        m_log.info(fields);
         return 0;
     }
 
@@ -555,14 +783,18 @@ private:
         const Session session = requireSession();
         if (!app)
             m_log.fail(QStringLiteral("app not found"));
-        if (!owns(session.email, app->id)) {
+        const bool alreadyOwned = owns(session.email, app->id);
+        if (!alreadyOwned) {
             if (app->removed)
                 m_log.fail(QStringLiteral("item is temporarily unavailable"));
             if (app->price > 0)
                 m_log.fail(QStringLiteral("purchasing paid apps is not supported"));
             state::addLicence(session.email, app->id, app->name);
         }
-        m_log.info({{QStringLiteral("success"), Value::flag(true)}});
+        if (m_upstream)
+            m_log.info({{QStringLiteral("alreadyOwned"), Value::flag(alreadyOwned)}, {QStringLiteral("success"), Value::flag(true)}});
+        else
+            m_log.info({{QStringLiteral("success"), Value::flag(true)}});
         return 0;
     }
 
@@ -606,7 +838,8 @@ private:
         const qint64 total = package.totalSize();
         const double seconds = (version->duration >= 0 ? version->duration : m_world.timings.download) / speed();
         const auto throttle = std::chrono::duration<double>(0.065 / speed());
-        const bool showProgress = !m_log.json && !m_noProgress;
+        // Upstream draws the bar whenever it runs interactively, whatever the format.
+        const bool showProgress = (m_upstream ? m_interactive : !m_log.json) && !m_noProgress;
         const int breakAt = m_failure ? m_failure->at.value_or(0) : 0;
 
         ProgressBar bar(total);
@@ -649,6 +882,7 @@ private:
     CommandLine m_line;
     Log m_log;
     bool m_interactive = true;
+    bool m_upstream = false;
     const Failure* m_failure = nullptr; // the injected error of this run
     bool m_relogin = false;
     bool m_noProgress = false;
@@ -658,6 +892,10 @@ private:
 
 int runIpatool(const World& world, const QStringList& args)
 {
+    upstreamDialect = world.dialect == u"upstream";
+    // Cobra finds the command before it reads any flag.
+    if (upstreamDialect && args.value(0) == u"kbsync")
+        usageError(QStringLiteral("unknown command \"kbsync\" for \"ipatool\""));
     return Ipatool(world, parse(args)).run();
 }
 

@@ -239,12 +239,14 @@ QByteArray Log::goQuote(const QString& text)
     return out + '"';
 }
 
-void Log::line(const char* level, const Fields& fields, int fd) const
+void Log::line(const char* level, const Fields& fields, int fd, const QString& message) const
 {
     if (json) {
         QByteArray out = "{\"level\":" + jsonString(QString::fromLatin1(level), false);
         for (const auto& [key, value] : fields)
             out += ',' + jsonString(key, false) + ':' + value.json(false, value.type != Value::Type::String);
+        if (!message.isEmpty())
+            out += ",\"message\":" + jsonString(message, false);
         out += ",\"time\":" + jsonString(rfc3339Now(), false) + "}\n";
         writeOut(out);
         return;
@@ -267,6 +269,8 @@ void Log::line(const char* level, const Fields& fields, int fd) const
         tag = colour(32, "INF");
 
     QByteArray out = colour(90, kitchenTime()) + ' ' + tag;
+    if (!message.isEmpty())
+        out += ' ' + message.toUtf8();
     for (const auto& [key, value] : sorted) {
         out += ' ' + colour(36, key.toUtf8() + '=');
         if (key == u"error")
@@ -289,6 +293,11 @@ void Log::info(const Fields& fields) const
 void Log::warn(const Fields& fields) const
 {
     line("warn", fields, STDOUT_FILENO);
+}
+
+void Log::note(const QString& message) const
+{
+    line("info", {}, STDOUT_FILENO, message);
 }
 
 void Log::fail(const QString& error, int status) const
@@ -326,7 +335,7 @@ void pause(double seconds)
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds / speed()));
 }
 
-bool prompt(const QByteArray& text, bool echo, QByteArray* answer)
+bool prompt(const QByteArray& text, bool echo, QByteArray* answer, bool onStandardError)
 {
     const bool hide = !echo && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
     if (hide) {
@@ -338,7 +347,10 @@ bool prompt(const QByteArray& text, bool echo, QByteArray* answer)
         terminalChanged = 1;
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
-    writeOut(text);
+    if (onStandardError)
+        writeErr(text);
+    else
+        writeOut(text);
 
     answer->clear();
     bool complete = false;
@@ -361,7 +373,10 @@ bool prompt(const QByteArray& text, bool echo, QByteArray* answer)
     if (hide) {
         restoreTerminal();
         // The line end the user typed was not echoed either.
-        writeOut("\n");
+        if (onStandardError)
+            writeErr("\n");
+        else
+            writeOut("\n");
     }
     return complete;
 }

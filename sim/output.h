@@ -42,6 +42,8 @@ public:
 
     void info(const Fields& fields) const;
     void warn(const Fields& fields) const;
+    // An info line with a message and no fields ("INF preparing authentication; …").
+    void note(const QString& message) const;
     // Prints the error line and ends the process with `status`.
     [[noreturn]] void fail(const QString& error, int status = 1) const;
 
@@ -49,7 +51,7 @@ public:
     [[nodiscard]] static QByteArray goQuote(const QString& text);
 
 private:
-    void line(const char* level, const Fields& fields, int fd) const;
+    void line(const char* level, const Fields& fields, int fd, const QString& message = {}) const;
 };
 
 // Unbuffered writes that survive short writes; output order across the two streams
@@ -64,7 +66,8 @@ void pause(double seconds);
 // Reads one line from standard input, without its line end. With `echo` false and a
 // terminal on standard input, echo is switched off before `prompt` is written, so an
 // answer typed the moment the prompt appears is never shown. Returns false on end of input.
-bool prompt(const QByteArray& prompt, bool echo, QByteArray* answer);
+// The prompt goes to standard error when `onStandardError` is set (upstream's habit).
+bool prompt(const QByteArray& prompt, bool echo, QByteArray* answer, bool onStandardError = false);
 
 // Columns of the terminal on standard output; 0 when it is not a terminal.
 [[nodiscard]] int terminalWidth();

@@ -112,6 +112,7 @@ Failure readFailure(const QJsonObject& object)
         failure.at = object.value(u"at").toInt();
     failure.relogin = object.value(u"relogin").toBool();
     failure.noProgress = object.value(u"noProgress").toBool();
+    failure.panic = object.value(u"panic").toBool();
     return failure;
 }
 
@@ -224,6 +225,8 @@ std::optional<World> World::load(QString* error)
     t.device = number(timings, "device", t.device);
     world.log = root.value(u"log").toBool();
     world.installerVersion = root.value(u"installerVersion").toString(world.installerVersion);
+    world.dialect = root.value(u"dialect").toString();
+    world.version = root.value(u"version").toString(world.version);
     return world;
 }
 

@@ -88,6 +88,7 @@ struct Failure {
     std::optional<int> at; // percentage at which a download or install breaks
     bool relogin = false;  // download: asks for the e-mail again
     bool noProgress = false; // download: prints no progress at all
+    bool panic = false;    // upstream dialect: a Go panic with `error` as its value, status 2
 
     [[nodiscard]] bool matches(const QStringList& invocation, const Subject& subject) const;
 };
@@ -110,6 +111,10 @@ struct World {
     Timings timings;
     QString installerVersion = QStringLiteral("1.2.0"); // below 1.2: the option syntax only
     bool log = false; // record every call in the state folder
+    // "upstream": ipatool prints what upstream ipatool 2.6+ prints (its own command lines,
+    // prompts, paging, keyring and state folder) instead of the contract Telmora speaks.
+    QString dialect;
+    QString version = QStringLiteral("2.8.0"); // upstream dialect: what --version says
 
     // TELMORA_SIM_WORLD, else the demo world. Absent (with `error` set) when unreadable.
     static std::optional<World> load(QString* error);

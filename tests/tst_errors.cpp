@@ -36,6 +36,18 @@ private Q_SLOTS:
         QTest::newRow("last line") << "a\nb" << "b";
         QTest::newRow("lower-case enter kept") << "enter something\n" << "enter something";
         QTest::newRow("prompt dropped") << "odd\nEnter 2FA code: " << "odd";
+        // The package's own ipatool words its messages for the user in Russian.
+        QTest::newRow("Russian error shown as written")
+            << "Enter email: \n3:04PM ERR error=\"Установлен ipatool 2.3.1, а эта версия не входит.\" success=false"
+            << "Установлен ipatool 2.3.1, а эта версия не входит.";
+        QTest::newRow("Russian error of a JSON line, escapes undone")
+            << "{\"level\":\"error\",\"error\":\"Не найден \\\"ipatool\\\" в PATH\",\"success\":false}"
+            << "Не найден \"ipatool\" в PATH";
+        QTest::newRow("known failure before a Russian one")
+            << "ERR error=\"Сбой\" success=false\nERR error=\"license is required\" success=false"
+            << "Это приложение не приобреталось на этом аккаунте.";
+        QTest::newRow("Russian outside an error field is no message")
+            << "INF name=\"Анна\" success=false\nbad thing" << "bad thing";
     }
 
     void friendlyError()

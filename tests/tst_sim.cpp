@@ -2,6 +2,7 @@
 
 #include "simworld.h"
 #include "temphome.h"
+#include "toolrun.h"
 
 #include "model/errors.h"
 #include "model/ipa.h"
@@ -11,12 +12,10 @@
 #include <QCoroTask>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,13 +23,8 @@
 #include <zip.h>
 
 #include <algorithm>
-#include <csignal>
-#include <vector>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using telmora::test::SimWorld;
@@ -42,144 +36,19 @@ const QString binDir = QStringLiteral(TELMORA_SIM_BIN_DIR);
 const QString sampleEmail = QString::fromLatin1(SimWorld::sampleEmail);
 const QString sampleUDID = QString::fromLatin1(SimWorld::sampleUDID);
 
-struct Result {
-    int status = -1;
-    QByteArray rawOut;
-    QByteArray rawErr;
-    [[nodiscard]] QString out() const { return telmora::removeControlSequences(QString::fromUtf8(rawOut)); }
-    [[nodiscard]] QString err() const { return telmora::removeControlSequences(QString::fromUtf8(rawErr)); }
-};
+using Result = telmora::test::ToolRun;
+using telmora::test::Terminal;
 
-// A tool run with pipes and no input, as the Store runs the plain commands.
-Result run(const QString& tool, const QStringList& args, const QString& cwd = {})
+QString tool(const QString& name)
 {
-    QProcess process;
-    process.setProgram(binDir + u'/' + tool);
-    process.setArguments(args);
-    process.setStandardInputFile(QProcess::nullDevice());
-    if (!cwd.isEmpty())
-        process.setWorkingDirectory(cwd);
-    process.start();
-    Result result;
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.rawOut = process.readAllStandardOutput();
-    result.rawErr = process.readAllStandardError();
-    return result;
+    return binDir + u'/' + name;
 }
 
-// A tool run on a pseudo-terminal of 50 × 240, for prompts and live progress.
-class Terminal {
-public:
-    Terminal(const QString& tool, const QStringList& args, const QString& cwd = {})
-    {
-        const QByteArray program = QFile::encodeName(binDir + u'/' + tool);
-        std::vector<QByteArray> storage{program};
-        for (const QString& arg : args)
-            storage.push_back(arg.toUtf8());
-        std::vector<char*> argv;
-        for (QByteArray& arg : storage)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const QByteArray folder = QFile::encodeName(cwd);
-
-        struct winsize size = {};
-        size.ws_row = 50;
-        size.ws_col = 240;
-        m_pid = forkpty(&m_master, nullptr, nullptr, &size);
-        if (m_pid == 0) {
-            if (!folder.isEmpty() && chdir(folder.constData()) != 0)
-                _exit(126);
-            execv(program.constData(), argv.data());
-            _exit(127);
-        }
-    }
-
-    ~Terminal()
-    {
-        if (m_pid > 0 && m_status == -2) {
-            ::kill(m_pid, SIGKILL);
-            int status = 0;
-            waitpid(m_pid, &status, 0);
-        }
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    [[nodiscard]] bool started() const { return m_pid > 0; }
-
-    // Reads until `text` has appeared `count` times in the transcript.
-    bool waitFor(const QByteArray& text, int count = 1, int milliseconds = 30000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (transcript.count(text) < count) {
-            if (timer.hasExpired(milliseconds) || !readSome(100))
-                return transcript.count(text) >= count;
-        }
-        return true;
-    }
-
-    void send(const QByteArray& line)
-    {
-        const QByteArray bytes = line + '\n';
-        QCOMPARE(::write(m_master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
-    }
-
-    [[nodiscard]] bool running()
-    {
-        if (m_status != -2)
-            return false;
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return false;
-        }
-        return true;
-    }
-
-    void terminate() { ::kill(m_pid, SIGTERM); }
-
-    // Reads to the end of the output and gives the exit status (-1 for a signal or time-out).
-    int finish(int milliseconds = 60000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!timer.hasExpired(milliseconds) && readSome(100)) {
-        }
-        while (running() && !timer.hasExpired(milliseconds))
-            QTest::qWait(20);
-        return m_status == -2 ? -1 : m_status;
-    }
-
-    [[nodiscard]] QString clean() const { return telmora::removeControlSequences(QString::fromUtf8(transcript)); }
-
-    QByteArray transcript;
-
-private:
-    // False at the end of the stream.
-    bool readSome(int milliseconds)
-    {
-        struct pollfd poller = {m_master, POLLIN, 0};
-        const int ready = ::poll(&poller, 1, milliseconds);
-        if (ready <= 0)
-            return ready == 0;
-        char buffer[8192];
-        const ssize_t got = ::read(m_master, buffer, sizeof buffer);
-        if (got <= 0)
-            return false; // EIO once the child side is closed
-        transcript.append(buffer, got);
-        return true;
-    }
-
-    int m_master = -1;
-    pid_t m_pid = -1;
-    int m_status = -2; // -2: not reaped yet
-};
+// A tool run with pipes and no input, as the Store runs the plain commands.
+Result run(const QString& name, const QStringList& args, const QString& cwd = {})
+{
+    return telmora::test::runProgram(tool(name), args, cwd);
+}
 
 // Prompts may end in a blank, never in a line end.
 QByteArray withoutTrailingBlanks(QByteArray text)
@@ -265,6 +134,8 @@ private Q_SLOTS:
     void installRefusals_data();
     void installRefusals();
     void demoWorld();
+    void upstreamDialect_data();
+    void upstreamDialect();
 };
 
 void SimTest::initTestCase()
@@ -377,7 +248,7 @@ void SimTest::loginDialogue()
     SimWorld world;
     world.addAccount(sampleEmail, QStringLiteral("secret"), QStringLiteral("Jane Doe"), code, repeatPrompt).write();
 
-    Terminal terminal(QStringLiteral("ipatool"), {QStringLiteral("auth"), QStringLiteral("login")});
+    Terminal terminal(tool(QStringLiteral("ipatool")), {QStringLiteral("auth"), QStringLiteral("login")});
     QVERIFY(terminal.started());
     QHash<QString, int> seen;
     for (qsizetype i = 0; i < prompts.size(); ++i) {
@@ -710,7 +581,7 @@ void SimTest::download()
     const QString folder = home.filePath(QStringLiteral("job"));
     QVERIFY(QDir().mkpath(folder));
 
-    Terminal terminal(QStringLiteral("ipatool"), QStringList{QStringLiteral("download")} + args, folder);
+    Terminal terminal(tool(QStringLiteral("ipatool")), QStringList{QStringLiteral("download")} + args, folder);
     QCOMPARE(terminal.finish(), 0);
 
     // Live progress: blanks between carriage returns clear the line, then the bar is drawn.
@@ -762,7 +633,7 @@ void SimTest::downloadGrowsAsTemporaryFile()
     QVERIFY(QDir().mkpath(folder));
     const QString final = QStringLiteral("com.example.notes_100000001_2.1.ipa");
 
-    Terminal terminal(QStringLiteral("ipatool"),
+    Terminal terminal(tool(QStringLiteral("ipatool")),
                       {QStringLiteral("download"), QStringLiteral("-i"), QStringLiteral("100000001"), QStringLiteral("--purchase")},
                       folder);
     // While it downloads only the temporary file is there, and it grows.
@@ -801,7 +672,7 @@ void SimTest::downloadVariants()
     // No percentage at all, yet the file arrives.
     const QString quiet = home.filePath(QStringLiteral("quiet"));
     QVERIFY(QDir().mkpath(quiet));
-    Terminal silent(QStringLiteral("ipatool"),
+    Terminal silent(tool(QStringLiteral("ipatool")),
                     {QStringLiteral("download"), QStringLiteral("-i"), QStringLiteral("100000001"), QStringLiteral("--purchase")}, quiet);
     QCOMPARE(silent.finish(), 0);
     QVERIFY2(!silent.transcript.contains('%'), silent.transcript);
@@ -810,7 +681,7 @@ void SimTest::downloadVariants()
     // Asked to sign in again: the prompt arrives and the tool waits until it is stopped.
     const QString asking = home.filePath(QStringLiteral("asking"));
     QVERIFY(QDir().mkpath(asking));
-    Terminal relogin(QStringLiteral("ipatool"),
+    Terminal relogin(tool(QStringLiteral("ipatool")),
                      {QStringLiteral("download"), QStringLiteral("-i"), QStringLiteral("100000002"), QStringLiteral("--purchase")}, asking);
     QVERIFY2(relogin.waitFor("Enter email:"), relogin.transcript);
     QVERIFY(withoutTrailingBlanks(relogin.transcript).endsWith("Enter email:"));
@@ -822,7 +693,7 @@ void SimTest::downloadVariants()
     // Broken half-way: progress first, then the error, and no finished package.
     const QString broken = home.filePath(QStringLiteral("broken"));
     QVERIFY(QDir().mkpath(broken));
-    Terminal failing(QStringLiteral("ipatool"),
+    Terminal failing(tool(QStringLiteral("ipatool")),
                      {QStringLiteral("download"), QStringLiteral("-i"), QStringLiteral("100000004"), QStringLiteral("--purchase")}, broken);
     QCOMPARE(failing.finish(), 1);
     const QString transcript = failing.clean();
@@ -912,7 +783,7 @@ void SimTest::install()
     const QString package = downloadedPackage(home, QStringLiteral("100000001"));
     QVERIFY(!package.isEmpty());
 
-    Terminal terminal(QStringLiteral("ideviceinstaller"), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("install"), package});
+    Terminal terminal(tool(QStringLiteral("ideviceinstaller")), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("install"), package});
     QCOMPARE(terminal.finish(), 0);
 
     QStringList lines = QString::fromUtf8(terminal.transcript).split(QStringLiteral("\r\n"));
@@ -943,14 +814,14 @@ void SimTest::installFallsBackToUpgrade()
     const QString package = downloadedPackage(home, QStringLiteral("100000001"));
     QVERIFY(!package.isEmpty());
 
-    Terminal install(QStringLiteral("ideviceinstaller"), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("install"), package});
+    Terminal install(tool(QStringLiteral("ideviceinstaller")), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("install"), package});
     QCOMPARE(install.finish(), 128);
     // On a terminal the error lands on the line of the last progress step.
     QVERIFY2(install.transcript.contains(("Install: VerifyingApplication (40%)" + refusal + "\r\n").toUtf8()), install.transcript);
     QVERIFY(!install.transcript.contains("Complete"));
     QVERIFY(SimWorld::installed(sampleUDID).isEmpty());
 
-    Terminal upgrade(QStringLiteral("ideviceinstaller"), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("upgrade"), package});
+    Terminal upgrade(tool(QStringLiteral("ideviceinstaller")), {QStringLiteral("--udid"), sampleUDID, QStringLiteral("upgrade"), package});
     QCOMPARE(upgrade.finish(), 0);
     QVERIFY(upgrade.transcript.contains("Upgrading 'com.example.notes'\r\n"));
     QVERIFY(upgrade.transcript.contains("\rUpgrade: GeneratingApplicationMap (90%)\r\n"));
@@ -995,7 +866,7 @@ void SimTest::installRefusals()
     if (signature)
         error.replace(QStringLiteral("15.0;"), QStringLiteral("17.0;"));
 
-    Terminal terminal(QStringLiteral("ideviceinstaller"),
+    Terminal terminal(tool(QStringLiteral("ideviceinstaller")),
                       {QStringLiteral("--udid"), QStringLiteral("00008030-0011223344556677"), QStringLiteral("install"), package});
     QCOMPARE(terminal.finish(), 128);
     const QString transcript = QString::fromUtf8(terminal.transcript);
@@ -1080,6 +951,64 @@ void SimTest::demoWorld()
     const std::optional<QList<telmora::AppItem>> items = telmora::parsePurchases(history.out());
     QVERIFY(items);
     QVERIFY(items->size() >= 20);
+}
+
+// What the package's ipatool adapter relies on in upstream's shapes (TOOLS.md, "Upstream
+// ipatool on Linux").
+void SimTest::upstreamDialect_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<bool>("panic");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("absent");
+
+    const QStringList locked{QStringLiteral("--non-interactive"), QStringLiteral("--keychain-passphrase"), QStringLiteral("K")};
+    QTest::newRow("version") << QStringList{"--version"} << false << false << 0 << "ipatool version 2.8.0" << "";
+    QTest::newRow("no kbsync") << QStringList{"kbsync", "--refresh"} << true << false << 1
+                               << "ERR error=\"unknown command \\\"kbsync\\\" for \\\"ipatool\\\"\" success=false" << "";
+    QTest::newRow("passphrase required") << QStringList{"auth", "info", "--non-interactive"} << true << false << 1
+                                         << "keychain passphrase is required when not running in interactive mode" << "";
+    QTest::newRow("signed out") << QStringList{"auth", "info"} + locked << false << false << 1
+                                << "error=\"failed to get account: failed to get item: The specified item could not be found in the keyring\""
+                                << "";
+    QTest::newRow("code asked for in an info line")
+        << QStringList{"auth", "login", "-e", "anna@example.com", "-p", "pw-anna"} + locked << false << false << 0
+        << "INF 2FA code is required; run the command again and supply a code using the `--auth-code` flag" << "success";
+    QTest::newRow("second page of one") << QStringList{"list-purchases", "-l", "1", "-p", "2"} + locked << true << false << 0
+                                        << "\"id\":100000001,\"name\":\"Notes Pro\",\"price\":0,\"purchaseDate\":\"2021-03-05T00:00:00Z\",\"version\":\"2.0\"}] count=1 page=2 totalCount=2"
+                                        << "success";
+    QTest::newRow("no minimum OS") << QStringList{"get-version-metadata", "-i", "100000001", "--external-version-id", "800000001"} + locked
+                                   << true << false << 0 << "displayVersion=1.0" << "minimumOSVersion";
+    QTest::newRow("keyring that cannot be opened") << QStringList{"search", "Notes"} + locked << true << true << 2
+                                                   << "panic: failed to open keyring\n\ngoroutine 1 [running]:" << "ERR";
+}
+
+void SimTest::upstreamDialect()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, signedIn);
+    QFETCH(bool, panic);
+    QFETCH(int, status);
+    QFETCH(QString, expected);
+    QFETCH(QString, absent);
+    TempHome home;
+    SimWorld world;
+    world.addSample().addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna"),
+                                 QStringLiteral("123456"));
+    if (panic)
+        world.addFailure({.command = QStringLiteral("ipatool"), .error = QStringLiteral("failed to open keyring"), .panic = true});
+    world.setUpstreamDialect().write();
+    if (signedIn)
+        SimWorld::signIn(sampleEmail);
+
+    const Result result = run(QStringLiteral("ipatool"), args);
+    const QString output = result.out() + result.err();
+    QCOMPARE(result.status, status);
+    QVERIFY2(output.contains(expected), qPrintable(output));
+    if (!absent.isEmpty())
+        QVERIFY2(!output.contains(absent), qPrintable(output));
 }
 
 QTEST_GUILESS_MAIN(SimTest)

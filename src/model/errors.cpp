@@ -2,8 +2,11 @@
 
 #include "model/text.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <array>
+#include <optional>
 #include <utility>
 
 namespace telmora {
@@ -75,6 +78,23 @@ QString trimmedLine(const QString& line)
     return line.mid(start, end - start);
 }
 
+// The last error field of a tool line, `error="…"` or JSON's `"error":"…"`, when it is
+// written in Russian: the package's own ipatool words such messages for the user.
+std::optional<QString> russianError(const QString& text)
+{
+    static const QRegularExpression field(QStringLiteral("(?:\\berror=|\"error\":)\"((?:[^\"\\\\]|\\\\.)*)\""));
+    static const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    std::optional<QString> found;
+    for (auto it = field.globalMatch(text); it.hasNext();) {
+        const QString quoted = it.next().captured(1);
+        const QJsonDocument decoded = QJsonDocument::fromJson(QStringLiteral("[\"%1\"]").arg(quoted).toUtf8());
+        const QString value = decoded.isArray() ? decoded.array().at(0).toString() : quoted;
+        if (value.contains(cyrillic))
+            found = value.trimmed();
+    }
+    return found;
+}
+
 } // namespace
 
 QString friendlyError(const QString& text)
@@ -90,6 +110,8 @@ QString friendlyError(const QString& text)
         if (cleaned.contains(rows[row].first, Qt::CaseInsensitive))
             return rows[row].second;
     }
+    if (const std::optional<QString> message = russianError(cleaned))
+        return *message;
 
     static const QRegularExpression lineBreak(QStringLiteral("[\\r\\n]"));
     QStringList kept;

@@ -177,6 +177,12 @@ SimWorld& SimWorld::setSpeed(double speed)
     return *this;
 }
 
+SimWorld& SimWorld::setUpstreamDialect(const QString& version)
+{
+    m_upstreamVersion = version;
+    return *this;
+}
+
 QJsonObject SimWorld::toJson() const
 {
     QJsonArray accounts;
@@ -213,7 +219,8 @@ QJsonObject SimWorld::toJson() const
         QJsonObject object{{QStringLiteral("command"), f.command}, {QStringLiteral("error"), f.error},
                            {QStringLiteral("app"), f.app},         {QStringLiteral("version"), f.version},
                            {QStringLiteral("device"), f.device},   {QStringLiteral("account"), f.account},
-                           {QStringLiteral("relogin"), f.relogin}, {QStringLiteral("noProgress"), f.noProgress}};
+                           {QStringLiteral("relogin"), f.relogin}, {QStringLiteral("noProgress"), f.noProgress},
+                           {QStringLiteral("panic"), f.panic}};
         if (f.status)
             object.insert(QStringLiteral("status"), *f.status);
         if (f.at)
@@ -227,6 +234,10 @@ QJsonObject SimWorld::toJson() const
     world.insert(QStringLiteral("failures"), failures);
     world.insert(QStringLiteral("timings"), m_timings);
     world.insert(QStringLiteral("log"), true);
+    if (!m_upstreamVersion.isEmpty()) {
+        world.insert(QStringLiteral("dialect"), QStringLiteral("upstream"));
+        world.insert(QStringLiteral("version"), m_upstreamVersion);
+    }
     return world;
 }
 

@@ -53,6 +53,7 @@ public:
         std::optional<int> at;     // percentage at which a download or install breaks
         bool relogin = false;      // download prints "Enter email:" and waits
         bool noProgress = false;   // download prints no progress at all
+        bool panic = false;        // upstream dialect: dies as a Go panic with `error`, status 2
     };
 
     // The sample world of addSample().
@@ -98,6 +99,9 @@ public:
     SimWorld& setOption(const QString& key, const QJsonValue& value);
     // Divides every timing; the default, 1000, makes runs take milliseconds.
     SimWorld& setSpeed(double speed);
+    // ipatool as upstream ipatool prints it (sim/README.md, "Upstream dialect"), saying
+    // `version` to --version.
+    SimWorld& setUpstreamDialect(const QString& version = QStringLiteral("2.8.0"));
 
     // Writes the world file and sets TELMORA_SIM_WORLD and TELMORA_SIM_SPEED. Returns its path.
     QString write();
@@ -134,6 +138,7 @@ private:
     QList<Failure> m_failures;
     QJsonObject m_timings;
     QJsonObject m_options;
+    QString m_upstreamVersion; // empty: the default dialect
     double m_speed = 1000;
     std::unique_ptr<QTemporaryDir> m_dir;
     QMap<QByteArray, std::optional<QByteArray>> m_savedEnvironment;

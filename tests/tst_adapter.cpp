@@ -1,0 +1,587 @@
+// The package's ipatool (telmora-ipatool) in front of the simulated upstream ipatool: sign-in
+// with and without a code, where the session stays, purchases page by page, downloads, the
+// answers it rewrites, secrets kept out of sight, a missing, old or misbehaving upstream, and
+// the Store working through it.
+#include "store/store.h"
+
+#include "accountsfixture.h"
+#include "awaittask.h"
+#include "simworld.h"
+#include "temphome.h"
+#include "toolrun.h"
+
+#include "model/errors.h"
+#include "model/parsers.h"
+#include "tools/bin.h"
+#include "tools/upstream.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace telmora;
+using test::SimWorld;
+using test::TempHome;
+using test::Terminal;
+using test::ToolRun;
+
+namespace {
+
+const QString adapter = QStringLiteral(TELMORA_APP_DIR "/Resources/bin/ipatool");
+const QString simBin = QStringLiteral(TELMORA_SIM_BIN_DIR);
+const QString jane = QString::fromLatin1(SimWorld::sampleEmail); // no two-factor code
+const QString anna = QStringLiteral("anna@example.com");          // code 123456
+
+ToolRun runAdapter(const QStringList& arguments)
+{
+    return test::runProgram(adapter, arguments);
+}
+
+// What the adapter asked of upstream, oldest first: every argument list whose first word is
+// `command` (all of them for an empty one).
+QList<QStringList> upstreamCalls(const QString& command = {})
+{
+    QList<QStringList> calls = SimWorld::calls(QStringLiteral("ipatool"));
+    calls.removeIf([&](const QStringList& call) { return !command.isEmpty() && call.value(0) != command; });
+    return calls;
+}
+
+QString passphraseFile()
+{
+    return QDir::home().filePath(QStringLiteral(".local/share/Telmora/ipatool-passphrase"));
+}
+
+QString storedPassphrase()
+{
+    QFile file(passphraseFile());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+// The arguments of a running program, as every process of this user can read them.
+QStringList commandLine(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList words = QString::fromUtf8(file.readAll()).split(QChar(0), Qt::SkipEmptyParts);
+    if (!words.isEmpty())
+        words.removeFirst();
+    return words;
+}
+
+// Answers the prompts as Telmora does; the exit status.
+int signInThroughPrompts(const QString& email, const QString& password)
+{
+    Terminal terminal(adapter, {QStringLiteral("auth"), QStringLiteral("login")});
+    if (!terminal.waitFor("Enter email:"))
+        return -2;
+    terminal.send(email.toUtf8());
+    if (!terminal.waitFor("Enter password:"))
+        return -2;
+    terminal.send(password.toUtf8());
+    return terminal.finish();
+}
+
+// A stand-in for upstream that says it is 2.8.0 and answers every command with the given
+// output and last shell line.
+QString writeFakeUpstream(const QTemporaryDir& folder, const QByteArray& out, const QByteArray& err, const QByteArray& ending)
+{
+    const QString path = folder.filePath(QStringLiteral("ipatool"));
+    QFile script(path);
+    script.open(QIODevice::WriteOnly);
+    script.write("#!/bin/sh\nif [ \"$1\" = --version ]; then echo 'ipatool version 2.8.0'; exit 0; fi\n"
+                 "cat \"$0.out\"; cat \"$0.err\" >&2\n" + ending + '\n');
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    for (const auto& [suffix, bytes] : {std::pair{".out", out}, std::pair{".err", err}}) {
+        QFile part(path + QLatin1String(suffix));
+        part.open(QIODevice::WriteOnly);
+        part.write(bytes);
+    }
+    return path;
+}
+
+enum Session { signedOut, signedIn, lockedElsewhere };
+
+} // namespace
+
+Q_DECLARE_METATYPE(telmora::test::SimWorld::Failure)
+
+class AdapterTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // No session bus: the passphrase goes to its file, as on a machine without a desktop.
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        QVERIFY2(QFileInfo(adapter).isExecutable(), qPrintable(adapter));
+    }
+
+    void init()
+    {
+        m_home = std::make_unique<TempHome>();
+        qputenv("TELMORA_IPATOOL", QFile::encodeName(simBin + QStringLiteral("/ipatool")));
+        m_world = std::make_unique<SimWorld>();
+        m_world->addSample().addAccount(anna, QStringLiteral("pw-anna"), QStringLiteral("Anna"), QStringLiteral("123456"));
+        m_world->setUpstreamDialect().write();
+    }
+
+    void cleanup()
+    {
+        m_world.reset();
+        m_home.reset();
+        qunsetenv("TELMORA_IPATOOL");
+    }
+
+    void signIn_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("code"); // empty: no code is asked for
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("result");
+
+        QTest::newRow("password") << jane << "secret" << "" << 0
+                                  << "INF email=jane@example.com name=\"Jane Doe\" success=true";
+        QTest::newRow("two-factor code") << anna << "pw-anna" << "123456" << 0
+                                         << "INF email=anna@example.com name=Anna success=true";
+        QTest::newRow("wrong password") << jane << "not-it" << "" << 1
+                                        << "ERR error=\"password was incorrect\" success=false";
+        // Apple answers a wrong password of such an account with a request for the code.
+        QTest::newRow("wrong code") << anna << "pw-anna" << "654321" << 1
+                                    << "ERR error=\"something went wrong\" success=false";
+    }
+
+    void signIn()
+    {
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        QFETCH(QString, code);
+        QFETCH(int, status);
+        QFETCH(QString, result);
+
+        Terminal terminal(adapter, {QStringLiteral("auth"), QStringLiteral("login")});
+        QList<std::pair<QByteArray, QString>> dialogue{{"Enter email:", email}, {"Enter password:", password}};
+        if (!code.isEmpty())
+            dialogue.append({"Enter 2FA code:", code});
+        for (const auto& [prompt, answer] : dialogue) {
+            QVERIFY2(terminal.waitFor(prompt), terminal.transcript);
+            QVERIFY2(terminal.transcript.trimmed().endsWith(prompt), terminal.transcript); // no line end
+            // Telmora types the secrets; they never become the adapter's own arguments.
+            QCOMPARE(commandLine(terminal.pid()), (QStringList{QStringLiteral("auth"), QStringLiteral("login")}));
+            terminal.send(answer.toUtf8());
+        }
+        QCOMPARE(terminal.finish(), status);
+        const QString transcript = terminal.clean();
+        QVERIFY2(transcript.contains(result), qPrintable(transcript));
+        QCOMPARE(transcript.count(QStringLiteral("Enter 2FA code:")), code.isEmpty() ? 0 : 1);
+
+        // Upstream got the answers as arguments, once without a code and once with it.
+        const QString passphrase = storedPassphrase();
+        QCOMPARE(passphrase.size(), 43); // 32 random bytes
+        QCOMPARE(QFile::permissions(passphraseFile()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const QList<QStringList> logins = upstreamCalls(QStringLiteral("auth"));
+        QCOMPARE(logins.size(), code.isEmpty() ? 1 : 2);
+        QVERIFY(logins.constFirst().contains(QStringLiteral("--password=") + password));
+        QVERIFY(!logins.constFirst().join(u' ').contains(QStringLiteral("--auth-code")));
+        if (!code.isEmpty())
+            QVERIFY(logins.constLast().contains(QStringLiteral("--auth-code=") + code));
+        for (const QStringList& call : logins)
+            QVERIFY(call.contains(QStringLiteral("--keychain-passphrase=") + passphrase));
+        // None of it in what the adapter printed: the password is not echoed, the code only by
+        // the terminal.
+        QVERIFY(!transcript.contains(password));
+        QVERIFY(!transcript.contains(passphrase));
+        if (!code.isEmpty())
+            QCOMPARE(transcript.count(code), 1);
+
+        QCOMPARE(QFile::exists(QDir::home().filePath(QStringLiteral(".ipatool/account"))), status == 0);
+    }
+
+    void sessionStaysWhereTheStoreMovesIt_data()
+    {
+        QTest::addColumn<bool>("stateHome");
+        QTest::addColumn<bool>("dataHome");
+        QTest::addColumn<bool>("folderInTheWay");
+
+        QTest::newRow("no XDG folders") << false << false << false;
+        QTest::newRow("XDG_STATE_HOME") << true << false << false;
+        QTest::newRow("XDG_DATA_HOME") << false << true << false;
+        QTest::newRow("both, and a folder where the link belongs") << true << true << true;
+    }
+
+    void sessionStaysWhereTheStoreMovesIt()
+    {
+        QFETCH(bool, stateHome);
+        QFETCH(bool, dataHome);
+        QFETCH(bool, folderInTheWay);
+        // Upstream 2.6+ would move ~/.ipatool to $XDG_STATE_HOME/ipatool or $XDG_DATA_HOME/ipatool.
+        if (stateHome)
+            qputenv("XDG_STATE_HOME", QFile::encodeName(QDir::home().filePath(QStringLiteral("state"))));
+        if (dataHome)
+            qputenv("XDG_DATA_HOME", QFile::encodeName(QDir::home().filePath(QStringLiteral("data"))));
+        if (folderInTheWay) {
+            QVERIFY(QDir().mkpath(QDir::home().filePath(QStringLiteral("data/Telmora/ipatool-state/ipatool"))));
+            QVERIFY(QDir().mkpath(QDir::home().filePath(QStringLiteral(".ipatool"))));
+        }
+
+        QCOMPARE(signInThroughPrompts(jane, QStringLiteral("secret")), 0);
+        const QString session = QDir::home().filePath(QStringLiteral(".ipatool"));
+        QVERIFY(QFileInfo(session).isDir() && !QFileInfo(session).isSymLink());
+        QVERIFY(QFile::exists(session + QStringLiteral("/account")));
+        QVERIFY(QFile::exists(session + QStringLiteral("/cookies")));
+
+        // Moving the files away signs the account out; putting them back signs it in again.
+        QVERIFY(QFile::rename(session + QStringLiteral("/account"), session + QStringLiteral("/aside")));
+        QVERIFY(runAdapter({QStringLiteral("auth"), QStringLiteral("info")}).err().contains(QStringLiteral("Not logged in")));
+        QVERIFY(QFile::rename(session + QStringLiteral("/aside"), session + QStringLiteral("/account")));
+        QVERIFY(runAdapter({QStringLiteral("auth"), QStringLiteral("info")}).out().contains(QStringLiteral("email=") + jane));
+    }
+
+    void upstreamIsFoundAndChecked_data()
+    {
+        QTest::addColumn<QString>("where"); // "sim", "itself", "nowhere", "PATH"
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("message"); // empty: signed in as expected
+
+        QTest::newRow("current release") << "sim" << "2.8.0" << "";
+        QTest::newRow("oldest release that signs in") << "sim" << "2.6.0" << "";
+        QTest::newRow("a build from source") << "sim" << "dev" << "";
+        QTest::newRow("release that can no longer sign in") << "sim" << "2.3.1" << upstream::tooOldMessage({2, 3, 1});
+        QTest::newRow("on PATH behind a link to the adapter") << "PATH" << "2.8.0" << "";
+        QTest::newRow("only the adapter on PATH") << "nowhere" << "2.8.0" << upstream::missingMessage();
+        QTest::newRow("TELMORA_IPATOOL naming the adapter") << "itself" << "2.8.0" << upstream::missingMessage();
+    }
+
+    void upstreamIsFoundAndChecked()
+    {
+        QFETCH(QString, where);
+        QFETCH(QString, version);
+        QFETCH(QString, message);
+        m_world->setUpstreamDialect(version).write();
+        SimWorld::signIn(jane);
+        QTemporaryDir links;
+        QVERIFY(QFile::link(adapter, links.filePath(QStringLiteral("ipatool"))));
+        const QByteArray path = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+        if (where == u"itself")
+            qputenv("TELMORA_IPATOOL", QFile::encodeName(links.filePath(QStringLiteral("ipatool"))));
+        if (where == u"PATH" || where == u"nowhere") {
+            qunsetenv("TELMORA_IPATOOL");
+            qputenv("PATH", QFile::encodeName(where == u"PATH" ? links.path() + u':' + simBin : links.path()));
+        }
+
+        const ToolRun run = runAdapter({QStringLiteral("auth"), QStringLiteral("info")});
+        if (message.isEmpty()) {
+            QCOMPARE(run.status, 0);
+            QVERIFY2(run.out().contains(QStringLiteral("email=") + jane), qPrintable(run.out() + run.err()));
+            return;
+        }
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err().contains(QStringLiteral("ERR error=\"")), qPrintable(run.err()));
+        QCOMPARE(friendlyError(run.err()), message); // Telmora shows it as written
+        QVERIFY(message.contains(QRegularExpression(QStringLiteral("ipatool-2\\.8\\.0-linux-(amd64|arm64)\\.tar\\.gz"))));
+        QVERIFY(message.contains(QStringLiteral("github.com/majd/ipatool/releases")));
+        // A release too old is asked for its version and nothing else.
+        for (const QStringList& call : upstreamCalls())
+            QCOMPARE(call, QStringList{QStringLiteral("--version")});
+    }
+
+    void purchasesComeInPages_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("sinceYear"); // 0: all
+        QTest::addColumn<QStringList>("pages");
+
+        const QStringList all{QStringLiteral("list-purchases"), QStringLiteral("--all")};
+        const QString since = QStringLiteral("--since-year");
+        QTest::newRow("all of 250, three pages") << all << 0 << QStringList{"1", "2", "3"};
+        QTest::newRow("since 2022: within the first page") << QStringList{"list-purchases", since, "2022"} << 2022
+                                                           << QStringList{"1"};
+        QTest::newRow("since 2021: into the second page") << QStringList{"list-purchases", since, "2021"} << 2021
+                                                          << QStringList{"1", "2"};
+    }
+
+    void purchasesComeInPages()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, sinceYear);
+        QFETCH(QStringList, pages);
+        // A purchase every fifth day from 2019 to mid-2022, beside the sample's two of 2021 and 2024.
+        QMap<QDate, QString> bought{{QDate(2021, 3, 5), QStringLiteral("100000001")}, {QDate(2024, 2, 1), QStringLiteral("100000002")}};
+        for (int i = 0; i < 250; ++i) {
+            const QDate date = QDate(2019, 1, 1).addDays(5 * i);
+            bought.insert(date, QString::number(200000000 + i));
+            m_world->addPurchase(jane, bought.value(date), QStringLiteral("App %1").arg(i), date);
+        }
+        m_world->write();
+        SimWorld::signIn(jane);
+
+        const ToolRun run = runAdapter(arguments);
+        QCOMPARE(run.status, 0);
+        // One line, oldest first, dates in the store's words.
+        QCOMPARE(run.out().count(u'\n'), 1);
+        if (sinceYear == 0)
+            QVERIFY(run.out().contains(QStringLiteral("apps=[{\"id\":200000000,\"kind\":\"iOS App\",\"name\":\"App 0\",\"purchaseDate\":\"Jan 1, 2019\"}")));
+        const std::optional<QList<AppItem>> items = parsePurchases(run.out());
+        QVERIFY(items);
+        QStringList expected; // newest first, as Telmora reads them
+        for (auto it = bought.cbegin(); it != bought.cend(); ++it) {
+            if (it.key().year() >= sinceYear)
+                expected.prepend(it.value());
+        }
+        QStringList ids;
+        for (const AppItem& item : *items)
+            ids.append(item.id);
+        QCOMPARE(ids, expected);
+        QCOMPARE(items->constFirst().purchaseDate, QStringLiteral("01.02.2024"));
+
+        QStringList asked;
+        for (const QStringList& call : upstreamCalls(QStringLiteral("list-purchases"))) {
+            QCOMPARE(call.mid(0, 4), (QStringList{QStringLiteral("list-purchases"), QStringLiteral("-l"), QStringLiteral("100"), QStringLiteral("-p")}));
+            asked.append(call.value(4));
+        }
+        QCOMPARE(asked, pages);
+    }
+
+    void downloadShowsUpstreamsProgress_data()
+    {
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed in") << true;
+        QTest::newRow("signed out") << false;
+    }
+
+    void downloadShowsUpstreamsProgress()
+    {
+        QFETCH(bool, signedIn);
+        m_world->setTiming(QStringLiteral("download"), 400).write(); // 0.4 s at the tests' speed
+        if (signedIn)
+            SimWorld::signIn(jane);
+        QTemporaryDir folder;
+
+        Terminal terminal(adapter, {QStringLiteral("download"), QStringLiteral("-i"), QStringLiteral("100000001"),
+                                    QStringLiteral("--purchase")},
+                          folder.path());
+        QCOMPARE(terminal.finish(), signedIn ? 0 : 1);
+        const QString transcript = terminal.clean();
+        if (!signedIn) {
+            QVERIFY2(transcript.contains(QStringLiteral("ERR error=\"Not logged in\" success=false")), qPrintable(transcript));
+            QVERIFY(upstreamCalls(QStringLiteral("download")).isEmpty());
+            return;
+        }
+        // The bar as upstream draws it, frame by frame, reaches Telmora's terminal.
+        QSet<QString> percentages;
+        static const QRegularExpression frame(QStringLiteral("downloading\\s+(\\d+)% \\|"));
+        for (auto it = frame.globalMatch(transcript); it.hasNext();)
+            percentages.insert(it.next().captured(1));
+        QVERIFY2(percentages.size() >= 3 && percentages.contains(QStringLiteral("100")), qPrintable(transcript));
+        QVERIFY(transcript.contains(QStringLiteral("success=true")));
+        QCOMPARE(QDir(folder.path()).entryList({QStringLiteral("*.ipa")}).size(), 1);
+        const QStringList call = upstreamCalls(QStringLiteral("download")).value(0);
+        QVERIFY(call.contains(QStringLiteral("--keychain-passphrase=") + storedPassphrase()));
+        QVERIFY(!call.contains(QStringLiteral("--non-interactive"))); // the bar needs interactive mode
+    }
+
+    void answersInTheContractsShape_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("session");
+        QTest::addColumn<SimWorld::Failure>("failure");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<QString>("absent");
+        QTest::addColumn<QStringList>("calls"); // first word of every upstream run
+
+        const QStringList version{QStringLiteral("--version")};
+        const QStringList info{QStringLiteral("auth"), QStringLiteral("info")};
+        const SimWorld::Failure none;
+        QTest::newRow("signed out") << info << int(signedOut) << none << 1
+                                    << QStringList{"ERR error=\"Not logged in\" success=false"} << "" << version + QStringList{"auth"};
+        QTest::newRow("signed in") << info << int(signedIn) << none << 0
+                                   << QStringList{"INF email=jane@example.com name=\"Jane Doe\" success=true"} << "ERR"
+                                   << version + QStringList{"auth"};
+        QTest::newRow("session locked with another passphrase") << info << int(lockedElsewhere) << none << 1
+                                                                << QStringList{"Not logged in"} << "" << version + QStringList{"auth"};
+        QTest::newRow("kbsync without upstream") << QStringList{"kbsync", "--refresh"} << int(signedIn) << none << 0
+                                                 << QStringList{"INF success=true"} << "" << QStringList{};
+        QTest::newRow("search keeps its JSON")
+            << QStringList{"search", "Notes", "--limit", "25", "--format", "json", "--non-interactive"} << int(signedIn) << none << 0
+            << QStringList{"{\"level\":\"info\",\"apps\":[{\"bundleID\":\"com.example.notes\",\"id\":100000001"} << "success"
+            << version + QStringList{"search"};
+        QTest::newRow("version details without a minimum iOS")
+            << QStringList{"get-version-metadata", "-i", "100000001", "--external-version-id", "800000001"} << int(signedIn) << none
+            << 0 << QStringList{"displayVersion=1.0", "externalVersionID=800000001"} << "minimumOSVersion"
+            << version + QStringList{"get-version-metadata"};
+        QTest::newRow("versions of an app not owned: licence first")
+            << QStringList{"list-versions", "-i", "100000004", "--purchase"} << int(signedIn) << none << 0
+            << QStringList{"externalVersionIdentifiers=[\"800000005\"]"} << ""
+            << version + QStringList{"list-versions", "purchase", "list-versions"};
+        QTest::newRow("versions without --purchase") << QStringList{"list-versions", "-i", "100000004"} << int(signedIn) << none
+                                                     << 1 << QStringList{"ERR error=\"license is required\""} << ""
+                                                     << version + QStringList{"list-versions"};
+        QTest::newRow("licence already held") << QStringList{"purchase", "-i", "100000001"} << int(signedIn) << none << 0
+                                              << QStringList{"INF alreadyOwned=true success=true"} << "" << version + QStringList{"purchase"};
+        QTest::newRow("free licence") << QStringList{"purchase", "-i", "100000004"} << int(signedIn) << none << 0
+                                      << QStringList{"alreadyOwned=false success=true"} << "" << version + QStringList{"purchase"};
+        QTest::newRow("paid app") << QStringList{"purchase", "-i", "100000003"} << int(signedIn) << none << 1
+                                  << QStringList{"purchasing paid apps is not supported"} << "" << version + QStringList{"purchase"};
+        QTest::newRow("expired session that needs a code")
+            << QStringList{"search", "Notes", "--limit", "25"} << int(signedIn)
+            << SimWorld::Failure{.command = "ipatool search", .error = "auth code is required"} << 1
+            << QStringList{"ERR error=\"session expired\" success=false"} << "" << version + QStringList{"search"};
+        QTest::newRow("keyring that cannot be opened")
+            << info << int(signedIn) << SimWorld::Failure{.command = "ipatool auth", .error = "open ~/.ipatool/cookies: permission denied", .panic = true}
+            << 1 << QStringList{"хранилище входа", "Ответ ipatool: open ~/.ipatool/cookies: permission denied", "success=false"}
+            << "goroutine" << version + QStringList{"auth"};
+        QTest::newRow("unknown command") << QStringList{"frobnicate"} << int(signedIn) << none << 1
+                                         << QStringList{"unknown command \\\"frobnicate\\\""} << "" << QStringList{};
+    }
+
+    void answersInTheContractsShape()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, session);
+        QFETCH(SimWorld::Failure, failure);
+        QFETCH(int, status);
+        QFETCH(QStringList, expected);
+        QFETCH(QString, absent);
+        QFETCH(QStringList, calls);
+        if (!failure.command.isEmpty())
+            m_world->addFailure(failure).write();
+        if (session != signedOut)
+            SimWorld::signIn(jane);
+        if (session == lockedElsewhere) {
+            QFile account(QDir::home().filePath(QStringLiteral(".ipatool/account")));
+            QVERIFY(account.open(QIODevice::WriteOnly));
+            account.write(R"({"email":"jane@example.com","name":"Jane Doe","keyring":"0123"})");
+        }
+
+        const ToolRun run = runAdapter(arguments);
+        const QString output = run.out() + run.err();
+        QCOMPARE(run.status, status);
+        for (const QString& text : expected)
+            QVERIFY2(output.contains(text), qPrintable(output));
+        if (!absent.isEmpty())
+            QVERIFY2(!output.contains(absent), qPrintable(output));
+        QStringList asked;
+        for (const QStringList& call : upstreamCalls())
+            asked.append(call.value(0));
+        QCOMPARE(asked, calls);
+        if (arguments.contains(QStringLiteral("json")))
+            QCOMPARE(parseSearch(run.out()).value(0).id, QStringLiteral("100000001"));
+    }
+
+    void unexpectedAnswersBecomeErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+        QTest::addColumn<QByteArray>("ending");
+        QTest::addColumn<QString>("message");
+
+        const QStringList info{QStringLiteral("auth"), QStringLiteral("info")};
+        const QStringList purchases{QStringLiteral("list-purchases"), QStringLiteral("--all")};
+        const QString unreadable = QStringLiteral("ipatool ответил непонятно");
+        QTest::newRow("no JSON") << info << QByteArray("hello\n") << QByteArray() << QByteArray("exit 0") << unreadable;
+        QTest::newRow("cut-off JSON") << info << QByteArray("{\"level\":\"info\",\"email\":\"j@x") << QByteArray()
+                                      << QByteArray("exit 0") << unreadable;
+        QTest::newRow("another shape") << info << QByteArray("[1,2]\n{\"level\":\"info\",\"count\":1}\n") << QByteArray()
+                                       << QByteArray("exit 0") << unreadable;
+        QTest::newRow("no text at all") << info << QByteArray("\x00\xff\xfe{{\n\x01", 7) << QByteArray()
+                                        << QByteArray("exit 0") << unreadable;
+        QTest::newRow("one enormous line") << purchases << QByteArray(4 << 20, '[') << QByteArray() << QByteArray("exit 0")
+                                           << unreadable;
+        QTest::newRow("apps that are no list") << purchases << QByteArray("{\"level\":\"info\",\"apps\":7,\"totalCount\":1}\n")
+                                               << QByteArray() << QByteArray("exit 0") << unreadable;
+        QTest::newRow("error without words") << info << QByteArray() << QByteArray() << QByteArray("exit 1")
+                                             << QStringLiteral("ipatool завершился с ошибкой (код 1).");
+        QTest::newRow("Go panic") << info << QByteArray() << QByteArray("panic: runtime error: index out of range\n\ngoroutine 1:\n")
+                                  << QByteArray("exit 2") << QStringLiteral("Ответ ipatool: runtime error: index out of range");
+        QTest::newRow("account without an address") << info
+                                                    << QByteArray("{\"level\":\"info\",\"email\":\"\",\"name\":\" \",\"success\":true}\n")
+                                                    << QByteArray() << QByteArray("exit 0") << QStringLiteral("Not logged in");
+        QTest::newRow("killed") << info << QByteArray() << QByteArray() << QByteArray("kill -SEGV $$")
+                                << QStringLiteral("ipatool завершился аварийно");
+    }
+
+    void unexpectedAnswersBecomeErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+        QFETCH(QByteArray, ending);
+        QFETCH(QString, message);
+        SimWorld::signIn(jane);
+        QTemporaryDir folder;
+        qputenv("TELMORA_IPATOOL", QFile::encodeName(writeFakeUpstream(folder, out, err, ending)));
+
+        const ToolRun run = runAdapter(arguments);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err().contains(QStringLiteral("ERR error=\"")) && run.err().contains(message), qPrintable(run.err()));
+        QVERIFY(run.err().trimmed().endsWith(QStringLiteral("success=false")));
+        if (message != u"Not logged in")
+            QVERIFY(friendlyError(run.err()).contains(message)); // shown to the user as written
+    }
+
+    void storeWorksThroughTheAdapter()
+    {
+        m_world->addPurchase(anna, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2021, 3, 5));
+        m_world->addPurchase(anna, QStringLiteral("100000002"), QStringLiteral("Maps Plus"), QDate(2024, 2, 1));
+        m_world->write();
+        // The package's ipatool, the simulated device tools beside it.
+        QTemporaryDir bin;
+        QVERIFY(QFile::link(adapter, bin.filePath(QStringLiteral("ipatool"))));
+        for (const QString& tool : {QStringLiteral("idevice_id"), QStringLiteral("ideviceinfo"), QStringLiteral("ideviceinstaller")})
+            QVERIFY(QFile::link(simBin + u'/' + tool, bin.filePath(tool)));
+        Bin::setDirForTesting(bin.path());
+        const auto restoreBin = qScopeGuard([] { Bin::setDirForTesting(std::nullopt); });
+
+        Store store(test::storeOptions());
+        test::awaitTask(store.checkAuth(false));
+        QVERIFY(!store.email());
+        QVERIFY(test::signIn(store, anna, QStringLiteral("pw-anna"), QStringLiteral("123456")));
+
+        test::awaitTask(store.loadPurchases(true));
+        QVERIFY(!store.purchasesError());
+        QCOMPARE(store.purchases().size(), 2);
+        QCOMPARE(store.purchases().constFirst().id, QStringLiteral("100000002"));
+        QCOMPARE(store.purchases().constFirst().purchaseDate, QStringLiteral("01.02.2024"));
+
+        const AppItem notes{QStringLiteral("100000001"), QStringLiteral("Notes Pro")};
+        store.enqueue({notes});
+        QTRY_COMPARE_WITH_TIMEOUT(store.activeJobCount(), 0, 30000);
+        QCOMPARE(store.jobs().constFirst().state.kind, Job::State::Kind::done);
+        QCOMPARE(store.files().size(), 1);
+
+        store.openVersions(notes);
+        QTRY_VERIFY_WITH_TIMEOUT(!store.versionsLoading() && store.versions().size() == 2, 30000);
+        QVERIFY(!store.versionsError());
+        QCOMPARE(store.versions().constFirst().id, QStringLiteral("800000002"));
+        QCOMPARE(store.versions().constFirst().meta->display, QStringLiteral("2.0"));
+        QCOMPARE(store.versions().constFirst().meta->minOS, std::nullopt); // upstream says none
+
+        // Every upstream run carried the passphrase; kbsync never reached upstream.
+        const QString passphrase = QStringLiteral("--keychain-passphrase=") + storedPassphrase();
+        for (const QStringList& call : upstreamCalls()) {
+            QVERIFY(call.value(0) != u"kbsync");
+            QVERIFY(call == QStringList{QStringLiteral("--version")} || call.contains(passphrase));
+        }
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    std::unique_ptr<TempHome> m_home;
+    std::unique_ptr<SimWorld> m_world;
+};
+
+QTEST_GUILESS_MAIN(AdapterTest)
+#include "tst_adapter.moc"
