@@ -1,7 +1,8 @@
 // The package's ipatool (telmora-ipatool) in front of the simulated upstream ipatool: sign-in
 // with and without a code, where the session stays, purchases page by page, downloads, the
 // answers it rewrites, secrets kept out of sight, a missing, old or misbehaving upstream, and
-// the Store working through it.
+// the Store working through it, and `telmora --doctor`'s verdict on that set of tools.
+#include "store/doctor.h"
 #include "store/store.h"
 
 #include "accountsfixture.h"
@@ -108,6 +109,19 @@ QString writeFakeUpstream(const QTemporaryDir& folder, const QByteArray& out, co
 }
 
 enum Session { signedOut, signedIn, lockedElsewhere };
+
+// A package tool folder: its ipatool is the adapter, the device tools (those listed) the
+// simulated ones. Bin points at it until the guard goes.
+auto usePackageTools(const QTemporaryDir& bin, const QStringList& deviceTools)
+{
+    QFile::link(adapter, bin.filePath(QStringLiteral("ipatool")));
+    for (const QString& tool : deviceTools)
+        QFile::link(simBin + u'/' + tool, bin.filePath(tool));
+    Bin::setDirForTesting(bin.path());
+    return qScopeGuard([] { Bin::setDirForTesting(std::nullopt); });
+}
+
+const QStringList deviceTools{QStringLiteral("idevice_id"), QStringLiteral("ideviceinfo"), QStringLiteral("ideviceinstaller")};
 
 } // namespace
 
@@ -537,13 +551,8 @@ private Q_SLOTS:
         m_world->addPurchase(anna, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2021, 3, 5));
         m_world->addPurchase(anna, QStringLiteral("100000002"), QStringLiteral("Maps Plus"), QDate(2024, 2, 1));
         m_world->write();
-        // The package's ipatool, the simulated device tools beside it.
         QTemporaryDir bin;
-        QVERIFY(QFile::link(adapter, bin.filePath(QStringLiteral("ipatool"))));
-        for (const QString& tool : {QStringLiteral("idevice_id"), QStringLiteral("ideviceinfo"), QStringLiteral("ideviceinstaller")})
-            QVERIFY(QFile::link(simBin + u'/' + tool, bin.filePath(tool)));
-        Bin::setDirForTesting(bin.path());
-        const auto restoreBin = qScopeGuard([] { Bin::setDirForTesting(std::nullopt); });
+        const auto restoreBin = usePackageTools(bin, deviceTools);
 
         Store store(test::storeOptions());
         test::awaitTask(store.checkAuth(false));
@@ -575,6 +584,57 @@ private Q_SLOTS:
             QVERIFY(call.value(0) != u"kbsync");
             QVERIFY(call == QStringList{QStringLiteral("--version")} || call.contains(passphrase));
         }
+    }
+
+    // Ready only when every tool a real run needs is there and new enough; the device
+    // service and the account are reported, not required.
+    void doctor_data()
+    {
+        QTest::addColumn<QString>("upstreamVersion"); // empty: none installed
+        QTest::addColumn<QString>("installerVersion");
+        QTest::addColumn<QStringList>("tools");
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<QStringList>("lines");
+        const QString upstream = simBin + QStringLiteral("/ipatool");
+        QTest::newRow("everything") << QStringLiteral("2.8.0") << QStringLiteral("1.2.0") << deviceTools << true
+                                    << QStringList{QStringLiteral("[ок]  ipatool (upstream): ") + upstream + QStringLiteral(", версия 2.8.0"),
+                                                   QStringLiteral("синтаксис 1.2 (--udid UDID install|upgrade PATH)"),
+                                                   QStringLiteral("[ок]  служба устройств (usbmuxd): отвечает, подключено iPhone: 1"),
+                                                   QStringLiteral("[--]  аккаунт: вход не выполнен")};
+        QTest::newRow("Debian's installer") << QStringLiteral("2.6.0") << QStringLiteral("1.1.1") << deviceTools << true
+                                            << QStringList{QStringLiteral("синтаксис 1.1 (-u UDID -i PATH, -g PATH)")};
+        QTest::newRow("no upstream") << QString() << QStringLiteral("1.2.0") << deviceTools << false
+                                     << QStringList{QStringLiteral("[нет] ipatool (upstream): Не найден ipatool")};
+        QTest::newRow("old upstream") << QStringLiteral("2.3.1") << QStringLiteral("1.2.0") << deviceTools << false
+                                      << QStringList{QStringLiteral("[нет] ipatool (upstream):"), QStringLiteral("2.3.1")};
+        QTest::newRow("no installer") << QStringLiteral("2.8.0") << QStringLiteral("1.2.0") << deviceTools.mid(0, 2) << false
+                                      << QStringList{QStringLiteral("[нет] ideviceinstaller: не найден"), QStringLiteral("Не хватает")};
+    }
+
+    void doctor()
+    {
+        QFETCH(QString, upstreamVersion);
+        QFETCH(QString, installerVersion);
+        QFETCH(QStringList, tools);
+        QFETCH(bool, ready);
+        QFETCH(QStringList, lines);
+        m_world->setUpstreamDialect(upstreamVersion.isEmpty() ? QStringLiteral("2.8.0") : upstreamVersion)
+            .setOption(QStringLiteral("installerVersion"), installerVersion)
+            .write();
+        const QByteArray savedPath = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([savedPath] { qputenv("PATH", savedPath); });
+        if (upstreamVersion.isEmpty()) {
+            qunsetenv("TELMORA_IPATOOL");
+            qputenv("PATH", QFile::encodeName(m_runtime.path()));
+        }
+        QTemporaryDir bin;
+        const auto restoreBin = usePackageTools(bin, tools);
+
+        const Diagnosis diagnosis = test::awaitTask(diagnose(QStringLiteral("/session"), QStringLiteral("/downloads")));
+        const QString text = diagnosis.text();
+        QCOMPARE(diagnosis.ready(), ready);
+        for (const QString& line : lines)
+            QVERIFY2(text.contains(line), qPrintable(text));
     }
 
 private:

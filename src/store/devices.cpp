@@ -273,7 +273,8 @@ QCoro::Task<Store::InstallerResult> Store::runInstaller(QString udid, bool upgra
     QPointer<Store> self(this);
     if (!m_installerSyntax) {
         // Asked once: the tool's syntax does not change while the application runs.
-        const installer::Syntax syntax = co_await installer::askSyntax();
+        QCoro::Task<installer::Syntax> asking = installer::askSyntax();
+        const installer::Syntax syntax = co_await asking;
         if (!self)
             co_return InstallerResult{};
         m_installerSyntax = syntax;

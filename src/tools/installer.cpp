@@ -36,12 +36,16 @@ Syntax syntaxFrom(const QString& versionOutput, const QString& helpOutput)
 
 QCoro::Task<Syntax> askSyntax()
 {
+    // Tasks named before they are awaited: GCC 12 destroys temporaries inside a co_await twice.
+    const QString tool = executable();
     const QStringList versionArgs{QStringLiteral("--version")};
-    const ToolResult version = co_await runTool(executable(), versionArgs);
+    QCoro::Task<ToolResult> askingVersion = runTool(tool, versionArgs);
+    const ToolResult version = co_await askingVersion;
     if (const std::optional<Syntax> syntax = syntaxOfVersion(version.out + version.err))
         co_return *syntax;
     const QStringList helpArgs{QStringLiteral("--help")};
-    const ToolResult help = co_await runTool(executable(), helpArgs);
+    QCoro::Task<ToolResult> askingHelp = runTool(tool, helpArgs);
+    const ToolResult help = co_await askingHelp;
     co_return syntaxFrom({}, help.out + help.err);
 }
 
