@@ -101,6 +101,8 @@ public:
 
     // Writes the world file and sets TELMORA_SIM_WORLD and TELMORA_SIM_SPEED. Returns its path.
     QString write();
+    // Points the tools at the shipped demo world (sim/worlds/demo.json) instead, at this speed.
+    void useDemo(double speed = 50);
     [[nodiscard]] QString path() const;
     [[nodiscard]] QJsonObject toJson() const;
 
@@ -135,6 +137,8 @@ private:
     QJsonObject m_timings;
     QJsonObject m_options;
     double m_speed = 1000;
+    void saveEnvironment();
+
     std::unique_ptr<QTemporaryDir> m_dir;
     QMap<QByteArray, std::optional<QByteArray>> m_savedEnvironment;
 };
