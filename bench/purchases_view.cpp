@@ -18,7 +18,7 @@
 
 #include "httpserver.h"
 #include "storeaccess.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -547,12 +547,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s [SCROLL_PIXELS]\n", argv[0]);
         return 2;
     }
-    const test::TempHome home;
+    const test::Sandbox home; // also selects the simulated tools: no real tool is ever found
     const QString runtime = home.filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-    qputenv("CRVEL_BIN_DIR", TELMORA_SIM_BIN_DIR); // no real tool is ever found
     chooseRendering();
     connectDirectly();
 

@@ -2,10 +2,8 @@
 // signing out, the lock while work runs, and the reaction to a lost session.
 #include "store/store.h"
 
-#include "accountsfixture.h"
-#include "simworld.h"
+#include "sandbox.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -17,7 +15,7 @@
 
 using namespace telmora;
 using telmora::test::SimWorld;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -59,23 +57,16 @@ class AccountsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { test::useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addAccount(anna, QStringLiteral("pw-anna"), QStringLiteral("Anna"));
-        m_world->addAccount(boris, QStringLiteral("pw-boris"), QStringLiteral("Boris"), QStringLiteral("246810"));
-        m_world->addAccount(clara, QStringLiteral("pw-clara"), QStringLiteral("Clara"), {}, true);
-        m_world->write();
+        m_sandbox.emplace();
+        m_sandbox->world.addAccount(anna, QStringLiteral("pw-anna"), QStringLiteral("Anna"))
+            .addAccount(boris, QStringLiteral("pw-boris"), QStringLiteral("Boris"), QStringLiteral("246810"))
+            .addAccount(clara, QStringLiteral("pw-clara"), QStringLiteral("Clara"), {}, true)
+            .write();
     }
 
-    void cleanup()
-    {
-        m_world.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void signInAnswersThePromptsAndClosesTheSheet()
     {
@@ -205,10 +196,10 @@ private Q_SLOTS:
     {
         // The tool names the typed password in its error line.
         const QString password = QStringLiteral("Tr0ub4dor-x");
-        m_world->addAccount(QStringLiteral("echo@example.com"), password, QStringLiteral("Echo"));
-        m_world->addFailure({.command = QStringLiteral("ipatool auth login"),
-                             .error = QStringLiteral("keychain rejected ") + password});
-        m_world->write();
+        m_sandbox->world.addAccount(QStringLiteral("echo@example.com"), password, QStringLiteral("Echo"))
+            .addFailure({.command = QStringLiteral("ipatool auth login"),
+                             .error = QStringLiteral("keychain rejected ") + password})
+            .write();
         Store store(test::storeOptions());
         store.beginLogin(QString(), false);
         store.login(QStringLiteral("echo@example.com"), password);
@@ -385,8 +376,8 @@ private Q_SLOTS:
 
     void destroyingTheStoreDuringSignInIsSafe()
     {
-        m_world->setTiming(QStringLiteral("login"), 2000); // two seconds at the default speed
-        m_world->write();
+        m_sandbox->world.setTiming(QStringLiteral("login"), 2000); // two seconds at the default speed
+        m_sandbox->world.write();
         auto store = std::make_unique<Store>(test::storeOptions());
         store->beginLogin(QString(), false);
         store->login(anna, QStringLiteral("pw-anna"));
@@ -406,8 +397,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
 };
 
 QTEST_GUILESS_MAIN(AccountsTest)

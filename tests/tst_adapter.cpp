@@ -5,10 +5,9 @@
 #include "store/doctor.h"
 #include "store/store.h"
 
-#include "accountsfixture.h"
 #include "awaittask.h"
+#include "sandbox.h"
 #include "simworld.h"
-#include "temphome.h"
 #include "toolrun.h"
 
 #include "model/errors.h"
@@ -28,7 +27,7 @@
 
 using namespace telmora;
 using test::SimWorld;
-using test::TempHome;
+using test::Sandbox;
 using test::Terminal;
 using test::ToolRun;
 
@@ -141,17 +140,15 @@ private Q_SLOTS:
 
     void init()
     {
-        m_home = std::make_unique<TempHome>();
+        m_sandbox.emplace();
         qputenv("TELMORA_IPATOOL", QFile::encodeName(simBin + QStringLiteral("/ipatool")));
-        m_world = std::make_unique<SimWorld>();
-        m_world->addSample().addAccount(anna, QStringLiteral("pw-anna"), QStringLiteral("Anna"), QStringLiteral("123456"));
-        m_world->setUpstreamDialect().write();
+        m_sandbox->world.addSample().addAccount(anna, QStringLiteral("pw-anna"), QStringLiteral("Anna"), QStringLiteral("123456"));
+        m_sandbox->world.setUpstreamDialect().write();
     }
 
     void cleanup()
     {
-        m_world.reset();
-        m_home.reset();
+        m_sandbox.reset();
         qunsetenv("TELMORA_IPATOOL");
     }
 
@@ -281,7 +278,7 @@ private Q_SLOTS:
         QFETCH(QString, where);
         QFETCH(QString, version);
         QFETCH(QString, message);
-        m_world->setUpstreamDialect(version).write();
+        m_sandbox->world.setUpstreamDialect(version).write();
         SimWorld::signIn(jane);
         QTemporaryDir links;
         QVERIFY(QFile::link(adapter, links.filePath(QStringLiteral("ipatool"))));
@@ -335,9 +332,9 @@ private Q_SLOTS:
         for (int i = 0; i < 250; ++i) {
             const QDate date = QDate(2019, 1, 1).addDays(5 * i);
             bought.insert(date, QString::number(200000000 + i));
-            m_world->addPurchase(jane, bought.value(date), QStringLiteral("App %1").arg(i), date);
+            m_sandbox->world.addPurchase(jane, bought.value(date), QStringLiteral("App %1").arg(i), date);
         }
-        m_world->write();
+        m_sandbox->world.write();
         SimWorld::signIn(jane);
 
         const ToolRun run = runAdapter(arguments);
@@ -377,7 +374,7 @@ private Q_SLOTS:
     void downloadShowsUpstreamsProgress()
     {
         QFETCH(bool, signedIn);
-        m_world->setTiming(QStringLiteral("download"), 400).write(); // 0.4 s at the tests' speed
+        m_sandbox->world.setTiming(QStringLiteral("download"), 400).write(); // 0.4 s at the tests' speed
         if (signedIn)
             SimWorld::signIn(jane);
         QTemporaryDir folder;
@@ -470,7 +467,7 @@ private Q_SLOTS:
         QFETCH(QString, absent);
         QFETCH(QStringList, calls);
         if (!failure.command.isEmpty())
-            m_world->addFailure(failure).write();
+            m_sandbox->world.addFailure(failure).write();
         if (session != signedOut)
             SimWorld::signIn(jane);
         if (session == lockedElsewhere) {
@@ -548,9 +545,9 @@ private Q_SLOTS:
 
     void storeWorksThroughTheAdapter()
     {
-        m_world->addPurchase(anna, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2021, 3, 5));
-        m_world->addPurchase(anna, QStringLiteral("100000002"), QStringLiteral("Maps Plus"), QDate(2024, 2, 1));
-        m_world->write();
+        m_sandbox->world.addPurchase(anna, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2021, 3, 5));
+        m_sandbox->world.addPurchase(anna, QStringLiteral("100000002"), QStringLiteral("Maps Plus"), QDate(2024, 2, 1));
+        m_sandbox->world.write();
         QTemporaryDir bin;
         const auto restoreBin = usePackageTools(bin, deviceTools);
 
@@ -618,7 +615,7 @@ private Q_SLOTS:
         QFETCH(QStringList, tools);
         QFETCH(bool, ready);
         QFETCH(QStringList, lines);
-        m_world->setUpstreamDialect(upstreamVersion.isEmpty() ? QStringLiteral("2.8.0") : upstreamVersion)
+        m_sandbox->world.setUpstreamDialect(upstreamVersion.isEmpty() ? QStringLiteral("2.8.0") : upstreamVersion)
             .setOption(QStringLiteral("installerVersion"), installerVersion)
             .write();
         const QByteArray savedPath = qgetenv("PATH");
@@ -639,8 +636,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir m_runtime;
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
 };
 
 QTEST_GUILESS_MAIN(AdapterTest)

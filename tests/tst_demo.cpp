@@ -5,8 +5,7 @@
 #include "awaittask.h"
 #include "model/ipa.h"
 #include "store/store.h"
-#include "temphome.h"
-#include "tools/bin.h"
+#include "sandbox.h"
 
 #include <QTest>
 
@@ -20,22 +19,15 @@ constexpr int patience = 60000;
 class DemoTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
+    std::optional<Sandbox> m_sandbox;
 
 private Q_SLOTS:
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        qunsetenv("TELMORA_SIM_WORLD"); // the demo world
-        qputenv("TELMORA_SIM_SPEED", "50");
-        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
+        m_sandbox.emplace();
+        m_sandbox->world.useDemo();
     }
-
-    void cleanup()
-    {
-        Bin::setDirForTesting(std::nullopt);
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void signInDownloadInstallAndPickAnOlderVersion()
     {

@@ -1,9 +1,7 @@
 // Device listing and selection against the simulated device tools.
 
-#include "accountsfixture.h"
-#include "simworld.h"
+#include "sandbox.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include "store/store.h"
 
@@ -41,19 +39,12 @@ class DevicesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
+        m_sandbox.emplace();
     }
 
-    void cleanup()
-    {
-        m_world.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void listing_data()
     {
@@ -76,8 +67,8 @@ private Q_SLOTS:
         QFETCH(QStringList, printed);
         QFETCH(QStringList, expected);
         for (const QString& line : printed)
-            m_world->addDevice(line, QStringLiteral("iPhone"), QStringLiteral("17.4"));
-        m_world->write();
+            m_sandbox->world.addDevice(line, QStringLiteral("iPhone"), QStringLiteral("17.4"));
+        m_sandbox->world.write();
 
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
@@ -87,9 +78,9 @@ private Q_SLOTS:
 
     void deviceServiceMissingThenAnswering()
     {
-        m_world->addDevice(phoneA, QStringLiteral("iPhone"), QStringLiteral("17.4"));
-        m_world->addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")});
-        m_world->write();
+        m_sandbox->world.addDevice(phoneA, QStringLiteral("iPhone"), QStringLiteral("17.4"))
+            .addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")})
+            .write();
         Store store(storeOptions());
         QSignalSpy notices(&store, &Store::noticeChanged);
         QCoro::waitFor(store.refreshDevices());
@@ -98,7 +89,7 @@ private Q_SLOTS:
         QCOMPARE(store.notice(), std::optional(deviceServiceNotice()));
         QCOMPARE(notices.count(), 1); // said once, not at every poll
 
-        m_world->clearFailures().write();
+        m_sandbox->world.clearFailures().write();
         QCoro::waitFor(store.refreshDevices());
         QVERIFY(!store.deviceServiceMissing());
         QCOMPARE(store.notice(), std::nullopt);
@@ -127,7 +118,7 @@ private Q_SLOTS:
         QFETCH(QString, ios);
         QFETCH(QString, expectedName);
         QFETCH(QString, expectedVersion);
-        m_world->addDevice(phoneA, name, ios).write();
+        m_sandbox->world.addDevice(phoneA, name, ios).write();
 
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
@@ -139,7 +130,7 @@ private Q_SLOTS:
     // once its version is known it is not asked again and the list is not reassigned.
     void untrustedDeviceIsAskedUntilTrusted()
     {
-        m_world->addDevice(phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("17.4.1"), false).write();
+        m_sandbox->world.addDevice(phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("17.4.1"), false).write();
         const QStringList versionQuery{QStringLiteral("-u"), phoneA, QStringLiteral("-k"), QStringLiteral("ProductVersion")};
 
         Store store(storeOptions());
@@ -150,7 +141,7 @@ private Q_SLOTS:
         QCoro::waitFor(store.refreshDevices());
         QCOMPARE(callsWith(QStringLiteral("ideviceinfo"), versionQuery), 2);
 
-        m_world->setDeviceTrusted(phoneA, true).write();
+        m_sandbox->world.setDeviceTrusted(phoneA, true).write();
         QCoro::waitFor(store.refreshDevices());
         const Device trusted{phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("17.4.1")};
         QCOMPARE(store.readyDevice(), trusted);
@@ -166,7 +157,7 @@ private Q_SLOTS:
 
     void selectionFollowsThePhones()
     {
-        m_world->addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).addDevice(phoneB, QStringLiteral("B"), QStringLiteral("16.1")).write();
+        m_sandbox->world.addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).addDevice(phoneB, QStringLiteral("B"), QStringLiteral("16.1")).write();
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
         QCOMPARE(store.selectedDevice(), phoneA);
@@ -176,23 +167,23 @@ private Q_SLOTS:
         QCOMPARE(store.selectedDevice(), phoneB);
         QCOMPARE(store.readyDevice()->name, QStringLiteral("B"));
 
-        m_world->setDeviceConnected(phoneB, false).write();
+        m_sandbox->world.setDeviceConnected(phoneB, false).write();
         QCoro::waitFor(store.refreshDevices());
         QCOMPARE(ids(store.devices()), QStringList{phoneA});
         QCOMPARE(store.selectedDevice(), phoneA);
 
-        m_world->setDeviceConnected(phoneA, false).write();
+        m_sandbox->world.setDeviceConnected(phoneA, false).write();
         QCoro::waitFor(store.refreshDevices());
         QVERIFY(store.devices().isEmpty());
         QCOMPARE(store.selectedDevice(), std::nullopt);
         QVERIFY(!store.readyDevice());
 
-        m_world->setDeviceConnected(phoneA, true).write();
+        m_sandbox->world.setDeviceConnected(phoneA, true).write();
         QCoro::waitFor(store.refreshDevices());
         QCOMPARE(store.selectedDevice(), phoneA);
 
         // usbmuxd gone: the listing fails and empties the list.
-        m_world->addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")})
+        m_sandbox->world.addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")})
             .write();
         QCoro::waitFor(store.refreshDevices());
         QVERIFY(store.devices().isEmpty());
@@ -201,7 +192,7 @@ private Q_SLOTS:
 
     void overlappingRefreshIsSkipped()
     {
-        m_world->addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).setTiming(QStringLiteral("device"), 300).write();
+        m_sandbox->world.addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).setTiming(QStringLiteral("device"), 300).write();
         Store store(storeOptions());
         QCoro::Task<> first = store.refreshDevices();
         QCoro::Task<> second = store.refreshDevices();
@@ -215,8 +206,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
 };
 
 QTEST_GUILESS_MAIN(DevicesTest)

@@ -57,6 +57,23 @@ private Q_SLOTS:
         QCOMPARE(telmora::friendlyError(raw), message);
     }
 
+    // Unknown text comes back as the tool's own line; each failure the tools print has a message instead.
+    void everyToolFailureHasAMessage_data()
+    {
+        QTest::addColumn<QString>("line");
+        for (const char* error : {"too many login attempts", "auth code is required", "account is disabled",
+                                  "two-factor auth code required", "this account is temporarily unable to be used in the iTunes Store",
+                                  "item is temporarily unavailable", "app not found", "failed to create SAP signer",
+                                  "failed to send request: Couldn't resolve host name", "Timeout was reached"})
+            QTest::newRow(error) << QStringLiteral("3:04PM ERR error=\"%1\" success=false").arg(QLatin1String(error));
+    }
+
+    void everyToolFailureHasAMessage()
+    {
+        QFETCH(QString, line);
+        QVERIFY2(!telmora::friendlyError(line).contains(QStringLiteral("error=")), qPrintable(telmora::friendlyError(line)));
+    }
+
     void signInRefusedNamesTheAccountSite()
     {
         const QString message = telmora::friendlyError(QStringLiteral("ERR error=\"something went wrong\""));

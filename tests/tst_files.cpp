@@ -3,7 +3,7 @@
 
 #include "ipafixture.h"
 #include "storeaccess.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -16,7 +16,7 @@
 #include <memory>
 
 using namespace telmora;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -51,16 +51,16 @@ class FilesTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        QVERIFY(QDir().mkpath(m_home->downloadsFolder()));
+        m_sandbox.emplace();
+        QVERIFY(QDir().mkpath(m_sandbox->downloadsFolder()));
         m_store = std::make_unique<Store>(StoreOptions{.resourcesFolder = QStringLiteral(TELMORA_SOURCE_DIR "/resources"), .autoStart = false});
-        m_downloads = m_home->downloadsFolder();
+        m_downloads = m_sandbox->downloadsFolder();
     }
 
     void cleanup()
     {
         m_store.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void listsOnlyPackagesNewestFirst()
@@ -157,13 +157,13 @@ private Q_SLOTS:
 
     void saveFileAppsCreatesTheDataFolderAndRoundTrips()
     {
-        QVERIFY(!QFileInfo::exists(m_home->dataFolder()));
+        QVERIFY(!QFileInfo::exists(m_sandbox->dataFolder()));
         auto& map = StoreTestAccess::fileApps(*m_store);
         map.insert(QStringLiteral("Notes_1.0_iOS_15.0+_a@b.c.ipa"), QStringLiteral("123456"));
         map.insert(QStringLiteral("Maps «new».ipa"), QStringLiteral("654321"));
         m_store->saveFileApps();
 
-        const QJsonObject saved = readFilesJson(m_home->dataFolder());
+        const QJsonObject saved = readFilesJson(m_sandbox->dataFolder());
         QCOMPARE(saved.size(), 2);
         QCOMPARE(saved.value(QStringLiteral("Maps «new».ipa")).toString(), QStringLiteral("654321"));
 
@@ -187,10 +187,10 @@ private Q_SLOTS:
         QCoro::waitFor(m_store->moveToTrash(gone));
 
         QVERIFY(!QFileInfo::exists(path("gone.ipa")));
-        QVERIFY(QFileInfo::exists(m_home->filePath(QStringLiteral(".local/share/Trash/files/gone.ipa"))));
+        QVERIFY(QFileInfo::exists(m_sandbox->filePath(QStringLiteral(".local/share/Trash/files/gone.ipa"))));
         QCOMPARE(m_store->file(QStringLiteral("2")), std::nullopt);
         QCOMPARE(m_store->files().size(), 1);
-        const QJsonObject saved = readFilesJson(m_home->dataFolder());
+        const QJsonObject saved = readFilesJson(m_sandbox->dataFolder());
         QVERIFY(!saved.contains(QStringLiteral("gone.ipa")));
         QCOMPARE(saved.value(QStringLiteral("keep.ipa")).toString(), QStringLiteral("1"));
         QCOMPARE(m_store->notice(), std::nullopt);
@@ -217,11 +217,11 @@ private Q_SLOTS:
     void noHomeTrashKeepsTheFile()
     {
         QVERIFY(test::writeIPA(path("app.ipa"), QStringLiteral("App"), plist(QStringLiteral("App"), QStringLiteral("1"))));
-        QFile blocker(m_home->filePath(QStringLiteral(".local/share/Trash")));
-        QVERIFY(QDir().mkpath(m_home->filePath(QStringLiteral(".local/share"))) && blocker.open(QIODevice::WriteOnly));
+        QFile blocker(m_sandbox->filePath(QStringLiteral(".local/share/Trash")));
+        QVERIFY(QDir().mkpath(m_sandbox->filePath(QStringLiteral(".local/share"))) && blocker.open(QIODevice::WriteOnly));
         blocker.close();
         const QString previous = QDir::currentPath();
-        QDir::setCurrent(m_home->path());
+        QDir::setCurrent(m_sandbox->path());
         QCoro::waitFor(m_store->refreshFiles());
         QCoro::waitFor(m_store->moveToTrash(m_store->files().at(0)));
         QDir::setCurrent(previous);
@@ -250,7 +250,7 @@ private Q_SLOTS:
 private:
     QString path(const char* name) const { return QDir(m_downloads).filePath(QString::fromUtf8(name)); }
 
-    std::unique_ptr<TempHome> m_home;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     QString m_downloads;
 };

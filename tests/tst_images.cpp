@@ -4,7 +4,7 @@
 #include "ui/icons.h"
 
 #include "httpserver.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QBuffer>
 #include <QQuickImageResponse>
@@ -82,7 +82,7 @@ private Q_SLOTS:
 
     void artworkIsCroppedRoundedOrFails()
     {
-        const test::TempHome home; // the artwork cache stays in it
+        const test::Sandbox home; // the artwork cache stays in it
         QImage wide(200, 100, QImage::Format_RGB32);
         wide.fill(Qt::blue);
         QByteArray png;

@@ -1,11 +1,9 @@
 // Installing stored packages on a phone: the queue, the waiting file, the system-version
 // check, the install-then-upgrade retry, progress and failures.
 
-#include "accountsfixture.h"
+#include "sandbox.h"
 #include "ipafixture.h"
-#include "simworld.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include "store/store.h"
 #include "tools/bin.h"
@@ -69,33 +67,18 @@ class InstallTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addSample();
-        m_packages = m_home->filePath(QStringLiteral("Downloads/Telmora"));
+        m_sandbox.emplace();
+        m_sandbox->world.addSample();
+        m_packages = m_sandbox->filePath(QStringLiteral("Downloads/Telmora"));
         QDir().mkpath(m_packages);
-        // Temporary copies for the installer go here, so the test can see them cleaned up.
-        m_temp = m_home->filePath(QStringLiteral("tmp"));
-        QDir().mkpath(m_temp);
-        m_savedTemp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(m_temp));
     }
-
-    void cleanup()
-    {
-        qputenv("TMPDIR", m_savedTemp);
-        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
-        m_world.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void installsAndReportsProgress()
     {
-        m_world->setTiming(QStringLiteral("installStep"), 40).write();
+        m_sandbox->world.setTiming(QStringLiteral("installStep"), 40).write();
         const IPAFile notes = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
@@ -151,7 +134,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, printed);
         QFETCH(QString, status);
         QFETCH(double, fraction);
-        const QString tools = m_home->filePath(QStringLiteral("tools"));
+        const QString tools = m_sandbox->filePath(QStringLiteral("tools"));
         QDir().mkpath(tools);
         QFile chunk(QDir(tools).filePath(QStringLiteral("chunk")));
         QVERIFY(chunk.open(QIODevice::WriteOnly));
@@ -196,7 +179,7 @@ private Q_SLOTS:
         QFETCH(QString, ios);
         QFETCH(bool, refused);
         const QString udid = QStringLiteral("00008101-001A2B3C4D5E6F70"); // the one connectDevice uses
-        m_world->addDevice(udid, QStringLiteral("iPhone"), ios).write();
+        m_sandbox->world.addDevice(udid, QStringLiteral("iPhone"), ios).write();
         const IPAFile file = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"),
                                           minOS == QLatin1String("NA") ? std::nullopt : std::optional<QString>(minOS));
         Store store(storeOptions());
@@ -233,8 +216,8 @@ private Q_SLOTS:
         QFETCH(QString, version);
         QFETCH(QStringList, installWords);
         QFETCH(QStringList, upgradeWords);
-        m_world->setOption(QStringLiteral("installerVersion"), version);
-        m_world->addFailure({.command = QStringLiteral("ideviceinstaller install"),
+        m_sandbox->world.setOption(QStringLiteral("installerVersion"), version)
+            .addFailure({.command = QStringLiteral("ideviceinstaller install"),
                              .error = QStringLiteral("ERROR: Install failed. Got error \"ApplicationAlreadyInstalled\""),
                              .status = 1})
             .write();
@@ -258,7 +241,7 @@ private Q_SLOTS:
 
     void failureIsMappedThenClearedOnRetry()
     {
-        m_world->addFailure({.command = QStringLiteral("ideviceinstaller"),
+        m_sandbox->world.addFailure({.command = QStringLiteral("ideviceinstaller"),
                              .error = QStringLiteral("ERROR: Install failed. Got error \"IXErrorDomain Code=46\" with code 0xe800802e")})
             .write();
         const IPAFile notes = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
@@ -277,7 +260,7 @@ private Q_SLOTS:
         QCOMPARE(store.installFraction(), std::nullopt);
         QCOMPARE(installerCopies(), QStringList());
 
-        m_world->clearFailures().write();
+        m_sandbox->world.clearFailures().write();
         QCoro::waitFor(store.install(notes.url));
         QVERIFY(store.installErrors().isEmpty());
         QCOMPARE(store.installed(), QSet<QString>{notes.url});
@@ -285,7 +268,7 @@ private Q_SLOTS:
 
     void installerThatCannotStart()
     {
-        Bin::setDirForTesting(m_home->filePath(QStringLiteral("no-tools")));
+        Bin::setDirForTesting(m_sandbox->filePath(QStringLiteral("no-tools")));
         const IPAFile notes = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
         Store store(storeOptions());
         StoreTestAccess::connectDevice(store, QStringLiteral("17.4.1"));
@@ -301,7 +284,7 @@ private Q_SLOTS:
 
     void queuedInstallsRunInRequestOrder()
     {
-        m_world->setTiming(QStringLiteral("installStep"), 20).write();
+        m_sandbox->world.setTiming(QStringLiteral("installStep"), 20).write();
         const IPAFile a = writePackage(m_packages, QStringLiteral("com.example.a"), QStringLiteral("A"));
         const IPAFile b = writePackage(m_packages, QStringLiteral("com.example.b"), QStringLiteral("B"));
         const IPAFile c = writePackage(m_packages, QStringLiteral("com.example.c"), QStringLiteral("C"));
@@ -328,7 +311,7 @@ private Q_SLOTS:
 
     void waitingFileInstallsWhenPhoneIsPlugged()
     {
-        m_world->setDeviceConnected(phone, false).write();
+        m_sandbox->world.setDeviceConnected(phone, false).write();
         const IPAFile notes = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
         Store store(storeOptions());
         StoreTestAccess::setFiles(store, {notes});
@@ -341,7 +324,7 @@ private Q_SLOTS:
         StoreTestAccess::startDevicesPolling(store);
         // The first refresh has read the world without the phone; now plug it in.
         QTRY_VERIFY_WITH_TIMEOUT(!SimWorld::calls(QStringLiteral("idevice_id")).isEmpty(), 20000);
-        m_world->setDeviceConnected(phone, true).write();
+        m_sandbox->world.setDeviceConnected(phone, true).write();
 
         QTRY_COMPARE_WITH_TIMEOUT(store.installed(), QSet<QString>{notes.url}, 30000);
         QCOMPARE(store.awaitingDevice(), std::nullopt);
@@ -352,7 +335,7 @@ private Q_SLOTS:
     // Closing the application mid-install stops the installer and still removes the copy.
     void destroyingTheStoreMidInstall()
     {
-        m_world->setTiming(QStringLiteral("installStep"), 300).write();
+        m_sandbox->world.setTiming(QStringLiteral("installStep"), 300).write();
         const IPAFile notes = writePackage(m_packages, QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
         auto store = std::make_unique<Store>(storeOptions());
         QCoro::waitFor(store->refreshDevices());
@@ -371,18 +354,15 @@ private:
     [[nodiscard]] QStringList installerCopies() const
     {
         QStringList found;
-        for (const QString& name : QDir(m_temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        for (const QString& name : QDir(m_sandbox->tempFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
             if (!QUuid::fromString(name).isNull())
                 found.append(name);
         }
         return found;
     }
 
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
     QString m_packages;
-    QString m_temp;
-    QByteArray m_savedTemp;
 };
 
 QTEST_GUILESS_MAIN(InstallTest)

@@ -5,9 +5,8 @@
 #include "tools/bin.h"
 #include "ui/interface.h"
 
-#include "simworld.h"
+#include "sandbox.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include <QCoroTask>
 #include <QFile>
@@ -23,7 +22,7 @@
 Q_IMPORT_QML_PLUGIN(TelmoraPlugin)
 
 using namespace telmora;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -60,7 +59,7 @@ AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {
 class InterfaceTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<Interface> m_interface;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
@@ -122,11 +121,9 @@ private Q_SLOTS:
 
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        qunsetenv("TELMORA_SIM_WORLD"); // the demo world
-        qputenv("TELMORA_SIM_SPEED", "50");
-        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
-        m_store = std::make_unique<Store>(StoreOptions{.resourcesFolder = QStringLiteral(TELMORA_SOURCE_DIR "/resources"), .autoStart = false});
+        m_sandbox.emplace();
+        m_sandbox->world.useDemo();
+        m_store = std::make_unique<Store>(test::storeOptions());
         m_interface = std::make_unique<Interface>(*m_store, QStringLiteral(TELMORA_SOURCE_DIR "/resources"), false);
     }
     void cleanup()
@@ -135,8 +132,7 @@ private Q_SLOTS:
         m_window = nullptr;
         m_interface.reset();
         m_store.reset();
-        Bin::setDirForTesting(std::nullopt);
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void downloadsBadgeAndBar()
@@ -170,7 +166,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!shown(QStringLiteral("wordmarkText")) && !shown(QStringLiteral("logoFallback")));
         m_engine.reset();
         m_interface.reset();
-        m_interface = std::make_unique<Interface>(*m_store, m_home->filePath(QStringLiteral("no-resources")), false);
+        m_interface = std::make_unique<Interface>(*m_store, m_sandbox->filePath(QStringLiteral("no-resources")), false);
         open();
         QTRY_VERIFY(shown(QStringLiteral("wordmarkText")) && shown(QStringLiteral("logoFallback")));
         QVERIFY(shown(QStringLiteral("tile_686449807"))); // the window still has its Store
@@ -231,7 +227,7 @@ private Q_SLOTS:
     void hiddenSelectedTilesAreStillInstalledInCatalogOrder()
     {
         signIn();
-        Bin::setDirForTesting(m_home->filePath(QStringLiteral("no-tools"))); // the queue only records
+        Bin::setDirForTesting(m_sandbox->filePath(QStringLiteral("no-tools"))); // the queue only records
         open();
         const QList<AppItem>& catalog = m_store->catalog();
         const AppItem later = catalog.at(3);
@@ -273,7 +269,7 @@ private Q_SLOTS:
         const AppItem first = m_store->catalog().constFirst();
         if (withFile) {
             IPAFile file;
-            file.url = m_home->filePath(QStringLiteral("App.ipa"));
+            file.url = m_sandbox->filePath(QStringLiteral("App.ipa"));
             file.appID = first.id;
             StoreTestAccess::setFiles(*m_store, {file});
         }

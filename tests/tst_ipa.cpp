@@ -1,4 +1,5 @@
 #include "ipafixture.h"
+#include "sandbox.h"
 #include "model/ipa.h"
 
 #include <QCoroTask>
@@ -30,21 +31,15 @@ class IpaTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_files;
-    QTemporaryDir m_tmp; // the process's temporary folder, to prove nothing is left there
+    telmora::test::Sandbox m_sandbox; // its TMPDIR proves nothing is left behind
 
     QString path(const QString& name) const { return m_files.filePath(name); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        qputenv("TMPDIR", QFile::encodeName(m_tmp.path()));
-        QCOMPARE(QDir::tempPath(), QDir(m_tmp.path()).canonicalPath());
-    }
-
     void cleanup()
     {
         // Reading a package must never leave a file in the temporary folder, on any path.
-        QVERIFY(QDir(m_tmp.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+        QVERIFY(QDir(m_sandbox.tempFolder()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
     }
 
     void metadata_data()

@@ -2,12 +2,10 @@
 // failures, storing and replacing files, live progress.
 #include "store/store.h"
 
-#include "accountsfixture.h"
+#include "sandbox.h"
 #include "model/errors.h"
 #include "model/ipa.h"
-#include "simworld.h"
 #include "storeaccess.h"
-#include "temphome.h"
 #include "tools/bin.h"
 #include "tools/pty.h"
 
@@ -23,7 +21,7 @@
 
 using namespace telmora;
 using telmora::test::SimWorld;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -67,23 +65,20 @@ class JobsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { test::useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addSample();
-        m_world->addApp(slow.id, QStringLiteral("com.example.slow"), slow.name);
-        m_world->addVersion(slow.id, {.id = QStringLiteral("900000001"), .display = QStringLiteral("1.0"), .duration = 60000});
-        m_world->addApp(quiet.id, QStringLiteral("com.example.quiet"), quiet.name);
-        m_world->addVersion(quiet.id, {.id = QStringLiteral("900000002"), .display = QStringLiteral("1.0"),
-                                       .size = 4 * 1024 * 1024, .duration = 2500});
-        m_world->write();
+        m_sandbox.emplace();
+        m_sandbox->world.addSample()
+            .addApp(slow.id, QStringLiteral("com.example.slow"), slow.name)
+            .addVersion(slow.id, {.id = QStringLiteral("900000001"), .display = QStringLiteral("1.0"), .duration = 60000})
+            .addApp(quiet.id, QStringLiteral("com.example.quiet"), quiet.name)
+            .addVersion(quiet.id, {.id = QStringLiteral("900000002"), .display = QStringLiteral("1.0"),
+                                       .size = 4 * 1024 * 1024, .duration = 2500})
+            .write();
         SimWorld::signIn(email);
         m_store = std::make_unique<Store>(test::storeOptions());
         StoreTestAccess::setEmail(*m_store, email);
-        m_downloads = m_home->downloadsFolder();
+        m_downloads = m_sandbox->downloadsFolder();
         m_runOrder.clear();
         m_mostRunning = 0;
         connect(m_store.get(), &Store::jobsChanged, this, [this] {
@@ -101,10 +96,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
         m_store.reset();
-        m_world.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void queueRunsOneJobAtATimeInCallOrder()
@@ -143,7 +136,7 @@ private Q_SLOTS:
         QCOMPARE(StoreTestAccess::runningJob(*m_store), std::nullopt);
         QVERIFY(!StoreTestAccess::runningTool(*m_store));
 
-        QFile saved(QDir(m_home->dataFolder()).filePath(QStringLiteral("files.json")));
+        QFile saved(QDir(m_sandbox->dataFolder()).filePath(QStringLiteral("files.json")));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QJsonObject map = QJsonDocument::fromJson(saved.readAll()).object();
         QCOMPARE(map.value(notesName).toString(), notes.id);
@@ -177,7 +170,7 @@ private Q_SLOTS:
 
     void signedOutEnqueueWaitsForSignIn()
     {
-        QFile::remove(m_home->filePath(QStringLiteral(".ipatool/account")));
+        QFile::remove(m_sandbox->filePath(QStringLiteral(".ipatool/account")));
         StoreTestAccess::setEmail(*m_store, std::nullopt);
 
         m_store->enqueue({notes}, QStringLiteral("800000001"), QStringLiteral("1.0"), false);
@@ -221,8 +214,8 @@ private Q_SLOTS:
 
     void credentialPromptEndsTheJobAndSignsOut()
     {
-        m_world->addFailure({.command = QStringLiteral("ipatool download"), .relogin = true});
-        m_world->write();
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .relogin = true})
+            .write();
         m_store->enqueue({notes});
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->jobs().at(0).isActive(), timeout);
         QCOMPARE(m_store->jobs().at(0).state, Job::State::failed(QStringLiteral("Apple просит войти снова. Войдите и повторите загрузку.")));
@@ -253,8 +246,8 @@ private Q_SLOTS:
         QFETCH(std::optional<int>, at);
         QFETCH(QString, message);
         QFETCH(bool, signInOpened);
-        m_world->addFailure({.command = QStringLiteral("ipatool download"), .error = error, .at = at});
-        m_world->write();
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .error = error, .at = at})
+            .write();
         m_store->enqueue({notes});
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->jobs().at(0).isActive(), timeout);
         const Job failed = m_store->jobs().at(0);
@@ -268,8 +261,8 @@ private Q_SLOTS:
         // The button now offers a retry, which replaces the failed job with a new one.
         const AppSituation situation = m_store->situation(notes);
         QCOMPARE(situation.action, std::optional(AppSituation::Action::retry(failed)));
-        m_world->clearFailures();
-        m_world->write();
+        m_sandbox->world.clearFailures()
+            .write();
         m_store->perform(*situation.action, notes);
         QCOMPARE(m_store->jobs().size(), 1);
         QVERIFY(m_store->jobs().at(0).id != failed.id);
@@ -293,7 +286,7 @@ private Q_SLOTS:
         m_store->enqueue({maps});
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->jobs().at(0).isActive(), timeout);
         QCOMPARE(m_store->jobs().at(0).state, Job::State::done(name));
-        const QString trashed = m_home->filePath(QStringLiteral(".local/share/Trash/files/") + name);
+        const QString trashed = m_sandbox->filePath(QStringLiteral(".local/share/Trash/files/") + name);
         QVERIFY(QFileInfo::exists(trashed));
         QCOMPARE(QFileInfo(trashed).size(), firstSize);
         QVERIFY(QFileInfo(stored).size() != firstSize);
@@ -355,8 +348,8 @@ private Q_SLOTS:
 
     void sizeShownWhenNoPercentageIsPrinted()
     {
-        m_world->addFailure({.command = QStringLiteral("ipatool download"), .app = quiet.id, .noProgress = true});
-        m_world->write();
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .app = quiet.id, .noProgress = true})
+            .write();
         m_store->enqueue({quiet});
         static const QRegularExpression size(QStringLiteral("^\\d+(,\\d)? (байт\\S*|кБ|МБ)$"));
         QTRY_VERIFY_WITH_TIMEOUT(m_store->jobs().at(0).detail.has_value(), timeout);
@@ -451,8 +444,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     QString m_downloads;
     QList<QUuid> m_runOrder;

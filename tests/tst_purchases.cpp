@@ -1,10 +1,8 @@
 // Purchase history: whole or recent years, the merge and order, and the per-account cache.
 #include "store/store.h"
 
-#include "accountsfixture.h"
-#include "simworld.h"
+#include "sandbox.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -16,7 +14,7 @@
 
 using namespace telmora;
 using telmora::test::SimWorld;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -75,21 +73,14 @@ class PurchasesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { test::useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addSample();
-        m_world->write();
+        m_sandbox.emplace();
+        m_sandbox->world.addSample()
+            .write();
     }
 
-    void cleanup()
-    {
-        m_world.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void mergeKeepsFreshRecordsAndOrdersByDate_data()
     {
@@ -129,12 +120,12 @@ private Q_SLOTS:
         list[0].version = QStringLiteral("1.0");
         list[1].kind.reset();
         list[1].name = QString();
-        const QString path = m_home->filePath(QStringLiteral("cache.json"));
+        const QString path = m_sandbox->filePath(QStringLiteral("cache.json"));
         QVERIFY(writePurchasesCache(path, list));
         QCOMPARE(readCache(path), std::optional<QList<AppItem>>(list));
         QVERIFY(writePurchasesCache(path, {}));
         QCOMPARE(readCache(path), std::optional<QList<AppItem>>(QList<AppItem>{}));
-        QVERIFY(!writePurchasesCache(m_home->filePath(QStringLiteral("missing/folder/cache.json")), list));
+        QVERIFY(!writePurchasesCache(m_sandbox->filePath(QStringLiteral("missing/folder/cache.json")), list));
     }
 
     void wholeHistoryThenRecentYearsThenCache()
@@ -152,8 +143,8 @@ private Q_SLOTS:
         QVERIFY(!store.purchasesError());
 
         // A new purchase this year: only the newest year is listed and merged in.
-        m_world->addPurchase(jane, QStringLiteral("100000004"), QStringLiteral("Free Game"), QDate(2024, 5, 1));
-        m_world->write();
+        m_sandbox->world.addPurchase(jane, QStringLiteral("100000004"), QStringLiteral("Free Game"), QDate(2024, 5, 1))
+            .write();
         QCoro::waitFor(store.loadPurchases(false));
         QCOMPARE(lastPurchaseCall(), (QStringList{QStringLiteral("list-purchases"), QStringLiteral("--since-year"), QStringLiteral("2024")}));
         QCOMPARE(specs(store.purchases()), (QStringList{"100000004@01.05.2024", "100000002@01.02.2024", "100000001@05.03.2021"}));
@@ -181,9 +172,9 @@ private Q_SLOTS:
     void unsafeAddressGetsNoCacheFile()
     {
         QFETCH(QString, email);
-        m_world->addAccount(email, QStringLiteral("pw"), QStringLiteral("Someone"));
-        m_world->addPurchase(email, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2022, 7, 1));
-        m_world->write();
+        m_sandbox->world.addAccount(email, QStringLiteral("pw"), QStringLiteral("Someone"))
+            .addPurchase(email, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2022, 7, 1))
+            .write();
         SimWorld::signIn(email, QStringLiteral("Someone"));
         Store store(test::storeOptions());
         QCoro::waitFor(store.checkAuth(false));
@@ -195,7 +186,7 @@ private Q_SLOTS:
         const QFileInfoList beside = QFileInfo(store.dataFolder()).dir().entryInfoList(QDir::Files | QDir::Hidden);
         for (const QFileInfo& file : beside)
             QVERIFY2(!file.fileName().endsWith(QStringLiteral(".json")), qPrintable(file.filePath()));
-        QVERIFY(!QFile::exists(m_home->path() + QStringLiteral("/escape@example.com.json")));
+        QVERIFY(!QFile::exists(m_sandbox->path() + QStringLiteral("/escape@example.com.json")));
     }
 
     void failedLoadKeepsTheList_data()
@@ -219,8 +210,8 @@ private Q_SLOTS:
         const QList<AppItem> before = store.purchases();
         QCOMPARE(before.size(), 2);
 
-        m_world->addFailure({.command = QStringLiteral("ipatool list-purchases"), .error = error});
-        m_world->write();
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool list-purchases"), .error = error})
+            .write();
         QCoro::waitFor(store.loadPurchases(false));
         QCOMPARE(store.purchases(), before);
         QVERIFY(!store.purchasesLoading());
@@ -230,8 +221,8 @@ private Q_SLOTS:
             QCOMPARE(store.loginEmailHint(), jane);
 
         // The next load starts without the old message.
-        m_world->clearFailures();
-        m_world->write();
+        m_sandbox->world.clearFailures()
+            .write();
         SimWorld::signIn(jane);
         QCoro::waitFor(store.checkAuth(false));
         QCoro::waitFor(store.loadPurchases(true));
@@ -252,8 +243,8 @@ private Q_SLOTS:
 
     void historyOfAnAccountLeftMeanwhileIsDropped()
     {
-        m_world->setTiming(QStringLiteral("command"), 500); // the listing takes a second
-        m_world->write();
+        m_sandbox->world.setTiming(QStringLiteral("command"), 500); // the listing takes a second
+        m_sandbox->world.write();
         SimWorld::signIn(jane);
         Store store(test::storeOptions());
         QCoro::waitFor(store.checkAuth(false));
@@ -266,8 +257,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
 };
 
 QTEST_GUILESS_MAIN(PurchasesTest)

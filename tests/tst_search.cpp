@@ -1,11 +1,9 @@
 // Search by ids, by name in the catalog and in the store, and the batched store-details lookup.
 #include "store/store.h"
 
-#include "accountsfixture.h"
+#include "sandbox.h"
 #include "httpserver.h"
-#include "simworld.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -22,7 +20,7 @@
 using namespace telmora;
 using telmora::test::HttpServer;
 using telmora::test::SimWorld;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -98,7 +96,6 @@ class SearchTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        test::useSimulatedTools();
         QFile catalog(m_resources.filePath(QStringLiteral("AppsList.txt")));
         QVERIFY(catalog.open(QIODevice::WriteOnly));
         catalog.write(catalogText);
@@ -106,12 +103,11 @@ private Q_SLOTS:
 
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addSample();
-        m_world->addApp(QStringLiteral("100000009"), QStringLiteral("com.example.noteslite"), QStringLiteral("Notes Lite"));
-        m_world->addVersion(QStringLiteral("100000009"), {.id = QStringLiteral("800000009"), .display = QStringLiteral("1.0")});
-        m_world->write();
+        m_sandbox.emplace();
+        m_sandbox->world.addSample()
+            .addApp(QStringLiteral("100000009"), QStringLiteral("com.example.noteslite"), QStringLiteral("Notes Lite"))
+            .addVersion(QStringLiteral("100000009"), {.id = QStringLiteral("800000009"), .display = QStringLiteral("1.0")})
+            .write();
         m_server = std::make_unique<HttpServer>();
         m_store = std::make_unique<Store>(test::storeOptions(m_server->url(QStringLiteral("/lookup")), m_resources.path()));
     }
@@ -120,8 +116,7 @@ private Q_SLOTS:
     {
         m_store.reset();
         m_server.reset();
-        m_world.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void idSearchNeedsNoTool_data()
@@ -205,8 +200,8 @@ private Q_SLOTS:
 
     void storeFailureKeepsCatalogHits()
     {
-        m_world->addFailure({.command = QStringLiteral("ipatool search"), .error = QStringLiteral("rate limited by Apple (HTTP 429)")});
-        m_world->write();
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool search"), .error = QStringLiteral("rate limited by Apple (HTTP 429)")})
+            .write();
         SimWorld::signIn(jane);
         QCoro::waitFor(m_store->checkAuth(false));
         m_store->setQuery(QStringLiteral("maps"));
@@ -295,8 +290,8 @@ private Q_SLOTS:
 
     void destroyingTheStoreMidSearchOrLookupIsSafe()
     {
-        m_world->setTiming(QStringLiteral("command"), 1000); // one second at the default speed
-        m_world->write();
+        m_sandbox->world.setTiming(QStringLiteral("command"), 1000); // one second at the default speed
+        m_sandbox->world.write();
         SimWorld::signIn(jane);
         StoreTestAccess::setEmail(*m_store, jane);
         m_server->route(QStringLiteral("/lookup"), {.body = "{\"results\":[]}", .delayMs = 1000});
@@ -310,8 +305,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir m_resources;
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<HttpServer> m_server;
     std::unique_ptr<Store> m_store;
 };

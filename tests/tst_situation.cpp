@@ -2,7 +2,7 @@
 #include "store/store.h"
 
 #include "storeaccess.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QtTest>
 
@@ -10,7 +10,7 @@
 #include <memory>
 
 using namespace telmora;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 using Setup = std::function<void(Store&)>;
 Q_DECLARE_METATYPE(Setup)
@@ -74,14 +74,14 @@ class SituationTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        m_home = std::make_unique<TempHome>();
+        m_sandbox.emplace();
         m_store = std::make_unique<Store>(StoreOptions{.resourcesFolder = QStringLiteral(TELMORA_SOURCE_DIR "/resources"), .autoStart = false});
     }
 
     void cleanup()
     {
         m_store.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void rules_data()
@@ -233,7 +233,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
 };
 

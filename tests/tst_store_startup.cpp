@@ -2,9 +2,7 @@
 // sign-in form that opens by itself only when there is no account at all.
 #include "store/store.h"
 
-#include "accountsfixture.h"
-#include "simworld.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QCoroTask>
 #include <QDir>
@@ -13,7 +11,7 @@
 #include <QtTest>
 
 using namespace telmora;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -36,8 +34,6 @@ class StoreStartupTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { test::useSimulatedTools(); }
-
     void oldFoldersMoveOnlyWhereNothingIsInTheWay_data()
     {
         QTest::addColumn<bool>("targetsExist");
@@ -48,7 +44,7 @@ private Q_SLOTS:
     void oldFoldersMoveOnlyWhereNothingIsInTheWay()
     {
         QFETCH(bool, targetsExist);
-        TempHome home;
+        Sandbox home;
         const QString downloads = home.downloadsFolder();
         const QString data = home.dataFolder();
         const QString oldDownloads = QFileInfo(downloads).absolutePath() + QStringLiteral("/Carvell");
@@ -77,7 +73,7 @@ private Q_SLOTS:
 
     void leftoversAreSweptOnlyAtTheTop()
     {
-        TempHome home;
+        Sandbox home;
         const QString downloads = home.downloadsFolder();
         QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-1234/App.ipa.tmp")));
         QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-file")));
@@ -109,10 +105,8 @@ private Q_SLOTS:
         QFETCH(bool, signedIn);
         QFETCH(bool, saved);
         QFETCH(bool, opens);
-        TempHome home;
-        test::SimWorld world;
-        world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna"));
-        world.write();
+        Sandbox home;
+        home.world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna")).write();
         if (signedIn)
             test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
         if (saved) {

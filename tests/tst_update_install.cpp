@@ -1,4 +1,5 @@
 #include "awaittask.h"
+#include "sandbox.h"
 #include "httpserver.h"
 #include "updatefixture.h"
 #include "update/archive.h"
@@ -121,8 +122,7 @@ class UpdateInstallTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_root;
-    QString m_temp; // the process's temporary folder, where downloads land
+    test::Sandbox m_root; // TMPDIR in it receives the downloads
     QString m_case; // a fresh folder per test
     Ed25519PrivateKey m_key = Ed25519PrivateKey::generate();
     HttpServer m_server;
@@ -167,19 +167,10 @@ private:
 
     QStringList leftoverDownloads() const
     {
-        return QDir(m_temp).entryList({QStringLiteral("*.zip")}, QDir::Files | QDir::Hidden);
+        return QDir(m_root.tempFolder()).entryList({QStringLiteral("*.zip")}, QDir::Files | QDir::Hidden);
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_root.isValid());
-        m_temp = m_root.filePath(QStringLiteral("tmp"));
-        QVERIFY(QDir().mkpath(m_temp));
-        qputenv("TMPDIR", QFile::encodeName(m_temp));
-        QCOMPARE(QDir::tempPath(), m_temp);
-    }
-
     void init()
     {
         static int number = 0;

@@ -1,9 +1,7 @@
-#include "accountsfixture.h"
+#include "sandbox.h"
 #include "awaittask.h"
 #include "httpserver.h"
-#include "simworld.h"
 #include "storeaccess.h"
-#include "temphome.h"
 #include "updatefixture.h"
 #include "store/store.h"
 #include "update/archive.h"
@@ -27,9 +25,8 @@ class UpdateStoreTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<test::TempHome> m_home;
+    std::optional<test::Sandbox> m_sandbox;
     std::unique_ptr<HttpServer> m_server;
-    QString m_temp;
     Ed25519PrivateKey m_key = Ed25519PrivateKey::generate();
     int m_quitRequests = 0;
 
@@ -49,8 +46,8 @@ private:
     std::unique_ptr<Store> makeStore(bool withKey = true, bool autoStart = false)
     {
         StoreOptions options;
-        options.resourcesFolder = m_home->filePath(QStringLiteral("apps/Telmora.app/Resources"));
-        options.packageFolder = m_home->filePath(QStringLiteral("apps/Telmora.app"));
+        options.resourcesFolder = m_sandbox->filePath(QStringLiteral("apps/Telmora.app/Resources"));
+        options.packageFolder = m_sandbox->filePath(QStringLiteral("apps/Telmora.app"));
         options.info = info(withKey);
         options.autoStart = autoStart;
         return std::make_unique<Store>(options);
@@ -60,9 +57,9 @@ private:
     QString publish()
     {
         test::PackageSpec spec;
-        const QString package = test::makePackage(m_home->filePath(QStringLiteral("release")), spec);
+        const QString package = test::makePackage(m_sandbox->filePath(QStringLiteral("release")), spec);
         signPackage(package, m_key);
-        const QString archive = m_home->filePath(QStringLiteral("Telmora-2.0.zip"));
+        const QString archive = m_sandbox->filePath(QStringLiteral("Telmora-2.0.zip"));
         packFolder(package, archive);
         m_server->route(QStringLiteral("/Telmora-2.0.zip"), HttpServer::fileResponse(archive));
         const FeedEntry entry{6, QStringLiteral("2.0"), QStringLiteral("Новое"), QStringLiteral("Telmora-2.0.zip"),
@@ -73,7 +70,7 @@ private:
 
     QStringList workFolders() const
     {
-        return QDir(m_temp).entryList({QStringLiteral("telmora-update-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
+        return QDir(m_sandbox->tempFolder()).entryList({QStringLiteral("telmora-update-*")}, QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 
 private Q_SLOTS:
@@ -84,20 +81,16 @@ private Q_SLOTS:
 
     void init()
     {
-        m_home = std::make_unique<test::TempHome>();
+        m_sandbox.emplace();
         m_server = std::make_unique<HttpServer>();
-        m_temp = m_home->filePath(QStringLiteral("tmp"));
-        QVERIFY(QDir().mkpath(m_temp));
-        qputenv("TMPDIR", QFile::encodeName(m_temp));
         m_quitRequests = 0;
-        test::makePackage(m_home->filePath(QStringLiteral("apps")), {.version = QStringLiteral("1.0")});
+        test::makePackage(m_sandbox->filePath(QStringLiteral("apps")), {.version = QStringLiteral("1.0")});
     }
 
     void cleanup()
     {
-        qunsetenv("TMPDIR");
         m_server.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void manualCheck_data()
@@ -123,7 +116,7 @@ private Q_SLOTS:
         if (status != 200)
             m_server->route(QStringLiteral("/feed.json"), {.status = status});
         if (tampered) {
-            const QString archive = m_home->filePath(QStringLiteral("Telmora-2.0.zip"));
+            const QString archive = m_sandbox->filePath(QStringLiteral("Telmora-2.0.zip"));
             const FeedEntry entry{6, QStringLiteral("2.0"), QStringLiteral("Новое"), QStringLiteral("Telmora-2.0.zip"),
                                   QStringLiteral("linux")};
             QByteArray body = makeUpdateFeed(entry, archive, m_key);
@@ -214,7 +207,7 @@ private Q_SLOTS:
         // The verified package waits in its work folder for the script.
         const QStringList work = workFolders();
         QCOMPARE(work.size(), 1);
-        QVERIFY(QFileInfo::exists(QDir(m_temp).filePath(work.constFirst() + QStringLiteral("/Telmora.app/telmora"))));
+        QVERIFY(QFileInfo::exists(QDir(m_sandbox->tempFolder()).filePath(work.constFirst() + QStringLiteral("/Telmora.app/telmora"))));
     }
 
     void failedInstallKeepsOffer()
@@ -263,12 +256,10 @@ private Q_SLOTS:
 
     void failedSwapReportedOnceAtStart()
     {
-        test::useSimulatedTools();
-        test::SimWorld world;
-        world.addSample().write();
+        m_sandbox->world.addSample().write();
         test::SimWorld::signIn(QString::fromLatin1(test::SimWorld::sampleEmail));
-        const QString marker = QDir(m_home->dataFolder()).filePath(QStringLiteral("update-failed"));
-        QVERIFY(QDir().mkpath(m_home->dataFolder()));
+        const QString marker = QDir(m_sandbox->dataFolder()).filePath(QStringLiteral("update-failed"));
+        QVERIFY(QDir().mkpath(m_sandbox->dataFolder()));
         QVERIFY(QFile(marker).open(QIODevice::WriteOnly)); // as the swap script leaves it
 
         const QString report = QStringLiteral(

@@ -1,10 +1,8 @@
 // Version history: the list, metadata ten rows at a time, the automatic continuation for
 // an older phone, a sheet closed mid-way and failures.
 
-#include "accountsfixture.h"
-#include "simworld.h"
+#include "sandbox.h"
 #include "storeaccess.h"
-#include "temphome.h"
 
 #include "store/store.h"
 
@@ -59,26 +57,19 @@ class VersionsTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { useSimulatedTools(); }
-
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_world = std::make_unique<SimWorld>();
-        m_world->addAccount(email, QString::fromLatin1(SimWorld::samplePassword), QString::fromLatin1(SimWorld::sampleName));
+        m_sandbox.emplace();
+        m_sandbox->world.addAccount(email, QString::fromLatin1(SimWorld::samplePassword), QString::fromLatin1(SimWorld::sampleName));
         SimWorld::signIn(email);
     }
 
-    void cleanup()
-    {
-        m_world.reset();
-        m_home.reset();
-    }
+    void cleanup() { m_sandbox.reset(); }
 
     void detailsComeTenAtATime()
     {
-        addVersions(*m_world, 25, [](int) { return QStringLiteral("15.0"); });
-        m_world->write();
+        addVersions(m_sandbox->world, 25, [](int) { return QStringLiteral("15.0"); });
+        m_sandbox->world.write();
         Store store(storeOptions());
         StoreTestAccess::setEmail(store, email);
 
@@ -129,8 +120,8 @@ private Q_SLOTS:
         QFETCH(int, expected);
         const int count = 40;
         const QString needed = ios == QLatin1String("17.10") ? QStringLiteral("17.9") : QStringLiteral("17.0");
-        addVersions(*m_world, count, [&](int i) { return i >= count - newestNeeding17 ? needed : QStringLiteral("15.0"); });
-        m_world->write();
+        addVersions(m_sandbox->world, count, [&](int i) { return i >= count - newestNeeding17 ? needed : QStringLiteral("15.0"); });
+        m_sandbox->world.write();
         Store store(storeOptions());
         StoreTestAccess::setEmail(store, email);
         StoreTestAccess::connectDevice(store, ios);
@@ -143,8 +134,8 @@ private Q_SLOTS:
 
     void closingTheSheetWhileListing()
     {
-        addVersions(*m_world, 5, [](int) { return QStringLiteral("15.0"); });
-        m_world->setTiming(QStringLiteral("command"), 500).write(); // the list takes a second
+        addVersions(m_sandbox->world, 5, [](int) { return QStringLiteral("15.0"); });
+        m_sandbox->world.setTiming(QStringLiteral("command"), 500).write(); // the list takes a second
         Store store(storeOptions());
         StoreTestAccess::setEmail(store, email);
 
@@ -159,8 +150,8 @@ private Q_SLOTS:
 
     void closingTheSheetWhileDetailsLoad()
     {
-        addVersions(*m_world, 25, [](int) { return QStringLiteral("15.0"); });
-        m_world->setTiming(QStringLiteral("command"), 100).write();
+        addVersions(m_sandbox->world, 25, [](int) { return QStringLiteral("15.0"); });
+        m_sandbox->world.setTiming(QStringLiteral("command"), 100).write();
         Store store(storeOptions());
         StoreTestAccess::setEmail(store, email);
 
@@ -189,10 +180,10 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(int, versions);
         QFETCH(QString, expected);
-        addVersions(*m_world, versions, [](int) { return QStringLiteral("15.0"); });
+        addVersions(m_sandbox->world, versions, [](int) { return QStringLiteral("15.0"); });
         if (!error.isEmpty())
-            m_world->addFailure({.command = QStringLiteral("ipatool list-versions"), .error = error});
-        m_world->write();
+            m_sandbox->world.addFailure({.command = QStringLiteral("ipatool list-versions"), .error = error});
+        m_sandbox->world.write();
         Store store(storeOptions());
         StoreTestAccess::setEmail(store, email);
 
@@ -205,8 +196,8 @@ private Q_SLOTS:
     // A version whose metadata cannot be read keeps an empty record and is not asked for again.
     void failedMetadataIsNotAskedAgain()
     {
-        addVersions(*m_world, 12, [](int) { return QStringLiteral("15.0"); });
-        m_world->addFailure({.command = QStringLiteral("ipatool get-version-metadata"), .error = QStringLiteral("something broke"),
+        addVersions(m_sandbox->world, 12, [](int) { return QStringLiteral("15.0"); });
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool get-version-metadata"), .error = QStringLiteral("something broke"),
                              .version = QStringLiteral("900000110")})
             .write();
         Store store(storeOptions());
@@ -227,7 +218,7 @@ private Q_SLOTS:
 
     void signedOutOpensSignIn()
     {
-        m_world->write();
+        m_sandbox->world.write();
         Store store(storeOptions());
         store.openVersions(app);
         QVERIFY(store.showLogin());
@@ -236,8 +227,7 @@ private Q_SLOTS:
     }
 
 private:
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<SimWorld> m_world;
+    std::optional<Sandbox> m_sandbox;
 };
 
 QTEST_GUILESS_MAIN(VersionsTest)

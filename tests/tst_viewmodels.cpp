@@ -9,7 +9,7 @@
 #include "ui/versionlistmodel.h"
 
 #include "storeaccess.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QAbstractItemModelTester>
 #include <QtTest>
@@ -17,7 +17,7 @@
 #include <memory>
 
 using namespace telmora;
-using telmora::test::TempHome;
+using telmora::test::Sandbox;
 
 namespace {
 
@@ -78,7 +78,7 @@ QList<int> touchedRows(const QSignalSpy& spy)
 class ViewModelsTest : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TempHome> m_home;
+    std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     const QList<AppItem> m_apps{app(QStringLiteral("1"), QStringLiteral("Яндекс Карты")), app(QStringLiteral("2"), QStringLiteral("Telegram")),
                                 app(QStringLiteral("3"), QStringLiteral("Яндекс Музыка")), app(QStringLiteral("4"), QStringLiteral("Тинькофф"))};
@@ -97,13 +97,13 @@ class ViewModelsTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        m_home = std::make_unique<TempHome>();
-        m_store = std::make_unique<Store>(StoreOptions{.resourcesFolder = QStringLiteral(TELMORA_SOURCE_DIR "/resources"), .autoStart = false});
+        m_sandbox.emplace();
+        m_store = std::make_unique<Store>(test::storeOptions());
     }
     void cleanup()
     {
         m_store.reset();
-        m_home.reset();
+        m_sandbox.reset();
     }
 
     void progressTickChangesOneRow()

@@ -7,7 +7,7 @@
 #include "ui/interface.h"
 
 #include "storeaccess.h"
-#include "temphome.h"
+#include "sandbox.h"
 
 #include <QDir>
 #include <QFile>
@@ -116,9 +116,8 @@ int main(int argc, char* argv[])
     const QString appearance = arguments.at(2);
     QDir().mkpath(folder);
 
-    test::TempHome home;
-    qputenv("TELMORA_SIM_SPEED", "20");
-    Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
+    test::Sandbox home;
+    home.world.useDemo(20);
     // The built package's resources: its information dictionary gives the version.
     const QString resources = QStringLiteral(TELMORA_APP_DIR "/Resources");
     QFile info(QDir(resources).filePath(QStringLiteral("Info.plist")));
@@ -290,6 +289,5 @@ int main(int argc, char* argv[])
     tour.shoot(QStringLiteral("about"));
 
     StoreTestAccess::setJobs(store, {});
-    Bin::setDirForTesting(std::nullopt);
     return tour.failures() == 0 ? 0 : 1;
 }

@@ -241,16 +241,28 @@ QJsonObject SimWorld::toJson() const
     return world;
 }
 
-QString SimWorld::write()
+void SimWorld::saveEnvironment()
 {
-    if (!m_dir) {
-        m_dir = std::make_unique<QTemporaryDir>();
-        for (const QByteArray& name : variables) {
+    for (const QByteArray& name : variables) {
+        if (!m_savedEnvironment.contains(name))
             m_savedEnvironment.insert(name, qEnvironmentVariableIsSet(name.constData())
                                                 ? std::optional<QByteArray>(qgetenv(name.constData()))
                                                 : std::nullopt);
-        }
     }
+}
+
+void SimWorld::useDemo(double speed)
+{
+    saveEnvironment();
+    qunsetenv("TELMORA_SIM_WORLD");
+    qputenv("TELMORA_SIM_SPEED", QByteArray::number(speed));
+}
+
+QString SimWorld::write()
+{
+    saveEnvironment();
+    if (!m_dir)
+        m_dir = std::make_unique<QTemporaryDir>();
     writeFile(path(), QJsonDocument(toJson()).toJson());
     qputenv("TELMORA_SIM_WORLD", QFile::encodeName(path()));
     qputenv("TELMORA_SIM_SPEED", QByteArray::number(m_speed));

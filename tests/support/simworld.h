@@ -18,8 +18,8 @@ namespace telmora::test {
 // Builds a world for the simulated tools (build/sim-bin: ipatool, idevice_id, ideviceinfo,
 // ideviceinstaller; format in sim/README.md) and points them at it.
 //
-//     TempHome home;                       // the tools keep their state under $HOME
-//     SimWorld world;
+//     Sandbox sandbox;                     // the tools keep their state under $HOME
+//     SimWorld& world = sandbox.world;
 //     world.addSample().write();           // sets TELMORA_SIM_WORLD and TELMORA_SIM_SPEED
 //     SimWorld::signIn(SimWorld::sampleEmail);
 //     ... run the tools (CRVEL_BIN_DIR = TELMORA_SIM_BIN_DIR) ...
@@ -105,6 +105,8 @@ public:
 
     // Writes the world file and sets TELMORA_SIM_WORLD and TELMORA_SIM_SPEED. Returns its path.
     QString write();
+    // Points the tools at the shipped demo world (sim/worlds/demo.json) instead, at this speed.
+    void useDemo(double speed = 50);
     [[nodiscard]] QString path() const;
     [[nodiscard]] QJsonObject toJson() const;
 
@@ -140,6 +142,8 @@ private:
     QJsonObject m_options;
     QString m_upstreamVersion; // empty: the default dialect
     double m_speed = 1000;
+    void saveEnvironment();
+
     std::unique_ptr<QTemporaryDir> m_dir;
     QMap<QByteArray, std::optional<QByteArray>> m_savedEnvironment;
 };

@@ -1,22 +1,45 @@
 #pragma once
 
-// Helpers for Store tests of sign-in, search and purchases. Header-only: the test's own
-// compile definitions (TELMORA_SOURCE_DIR, TELMORA_SIM_BIN_DIR) are used.
-
+#include "simworld.h"
 #include "store/store.h"
-#include "tools/bin.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
 namespace telmora::test {
 
-// Every tool of this test process comes from the simulators.
-inline void useSimulatedTools()
-{
-    qputenv("CRVEL_BIN_DIR", QByteArrayLiteral(TELMORA_SIM_BIN_DIR));
-    Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
-}
+// What every test that touches files or tools stands in, undone when it goes: HOME, the XDG
+// folders and TMPDIR in a fresh temporary folder, the simulated tools selected (Bin and
+// CRVEL_BIN_DIR), and an empty world for them: fill it and write() it before a tool runs.
+//
+//     Sandbox sandbox;
+//     sandbox.world.addSample().write();
+//     Store store(storeOptions());
+class Sandbox {
+public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    [[nodiscard]] QString path() const { return m_dir.path(); }
+    [[nodiscard]] QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
+    // Where the Store keeps downloads and its own data under this home; TMPDIR.
+    [[nodiscard]] QString downloadsFolder() const;
+    [[nodiscard]] QString dataFolder() const;
+    [[nodiscard]] QString tempFolder() const;
+
+private:
+    QTemporaryDir m_dir;
+    QHash<QByteArray, QByteArray> m_saved;
+
+public:
+    SimWorld world; // after m_dir: gone before the home is
+};
 
 // A Store that starts nothing by itself; the catalog from `resources` (the shipped one when empty).
 inline StoreOptions storeOptions(const QUrl& lookupURL = {}, const QString& resources = {})
