@@ -326,6 +326,43 @@ Progress parseProgress(const QString& text)
     return progress;
 }
 
+OutputChunk readOutputChunk(const QString& chunk, QString& kept, qsizetype limit)
+{
+    OutputChunk read{removeControlSequences(chunk), {}};
+    appendKeepingLast(kept, read.text, limit);
+    read.progress = parseProgress(read.text);
+    return read;
+}
+
+std::optional<QList<std::pair<QString, AppDetails>>> parseLookup(const QByteArray& json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    const QJsonValue results = document.object().value(QStringLiteral("results"));
+    if (!document.isObject() || !results.isArray())
+        return std::nullopt;
+    const QJsonArray array = results.toArray();
+    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
+        return std::nullopt;
+    QList<std::pair<QString, AppDetails>> found;
+    for (const QJsonValue& value : array) {
+        const QJsonObject result = value.toObject();
+        if (!result.contains(QStringLiteral("trackId")))
+            continue;
+        AppDetails details;
+        if (const std::optional<QString> artwork = stringValue(result.value(QStringLiteral("artworkUrl100")))) {
+            const QUrl url(*artwork);
+            if (url.isValid())
+                details.artwork = url;
+        }
+        details.seller = stringValue(result.value(QStringLiteral("sellerName")));
+        details.version = stringValue(result.value(QStringLiteral("version")));
+        details.price = stringValue(result.value(QStringLiteral("formattedPrice")));
+        details.minOS = stringValue(result.value(QStringLiteral("minimumOsVersion")));
+        found.append({jsonPlainText(result.value(QStringLiteral("trackId"))), details});
+    }
+    return found;
+}
+
 QList<AppItem> parseCatalog(const QString& text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\\R"));
