@@ -90,21 +90,41 @@ QString jsonPlainText(const QJsonValue& value)
     return {};
 }
 
+// Each run of line breaks becomes a space, then each run of two or more blanks one space.
+// Written out rather than with expressions: JSON text may hold a lone surrogate ("\ud800"),
+// and an expression never matches in such a string, which would leave the breaks in.
 QString cleanName(const QString& text)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
-    static const QRegularExpression spaces(QStringLiteral("\\s{2,}"), QRegularExpression::UseUnicodePropertiesOption);
-    // Most names are one line already: skip the two replacements for them (a purchase
-    // history runs this for every one of thousands of apps).
+    const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    // Most names are one line already: no copy for them (a purchase history runs this for
+    // every one of thousands of apps).
     bool needsReplacing = false;
-    for (qsizetype i = 0; i < text.size() && !needsReplacing; ++i) {
-        const QChar c = text[i];
-        needsReplacing = c == u'\r' || c == u'\n' || (c.isSpace() && i + 1 < text.size() && text[i + 1].isSpace());
+    for (qsizetype i = 0; i < text.size() && !needsReplacing; ++i)
+        needsReplacing = isBreak(text[i]) || (text[i].isSpace() && i + 1 < text.size() && text[i + 1].isSpace());
+    if (!needsReplacing) {
+        const QString name = text.trimmed();
+        return name.isEmpty() ? QStringLiteral("Без названия") : name;
     }
-    QString name = text;
-    if (needsReplacing) {
-        name.replace(lineBreaks, QStringLiteral(" "));
-        name.replace(spaces, QStringLiteral(" "));
+    QString name;
+    name.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (!text[i].isSpace()) {
+            name.append(text[i++]);
+            continue;
+        }
+        qsizetype end = i;
+        int blanks = 0; // after the line-break runs have become one space each
+        while (end < text.size() && text[end].isSpace()) {
+            if (isBreak(text[end])) {
+                while (end < text.size() && isBreak(text[end]))
+                    ++end;
+            } else {
+                ++end;
+            }
+            ++blanks;
+        }
+        name.append(blanks == 1 && !isBreak(text[i]) ? text[i] : QChar(u' '));
+        i = end;
     }
     name = name.trimmed();
     return name.isEmpty() ? QStringLiteral("Без названия") : name;
