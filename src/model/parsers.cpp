@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#include <cmath>
 
 namespace telmora {
 
@@ -81,7 +82,9 @@ QString jsonPlainText(const QJsonValue& value)
         return value.toString();
     if (value.isDouble()) {
         const double number = value.toDouble();
-        if (number == static_cast<double>(static_cast<qint64>(number)))
+        // Converting a number beyond 64 bits to an integer is undefined: those keep their
+        // floating form.
+        if (std::abs(number) < 0x1p63 && number == std::trunc(number))
             return QString::number(static_cast<qint64>(number));
         return QString::number(number, 'g', 17);
     }
