@@ -211,8 +211,9 @@ void unpackArchive(const QString& archivePath, const QString& folder)
         if (!rawName)
             refuse();
         const QByteArray name(rawName);
+        // A name that is no UTF-8 could not even be removed again through Qt.
         const std::optional<QByteArray> path = normalisedPath(name);
-        if (!path)
+        if (!path || !name.isValidUtf8())
             refuse();
         member.path = *path;
         member.type = name.endsWith('/') ? Member::Folder : Member::File;
