@@ -181,6 +181,9 @@ private Q_SLOTS:
             << QStringLiteral("Неверная почта или пароль.");
         QTest::newRow("a longer secret containing a shorter one") << "error: abc abcdef" << QStringList{"abc", "abcdef"}
                                                                   << "error: •••••• ••••••";
+        QTest::newRow("a secret holding a control sequence, as shown")
+            << "ERR error=\"refused ab\x1b[1mcd\" success=false" << QStringList{QStringLiteral("ab\x1b[1mcd")}
+            << "ERR error=\"refused ••••••\" success=false";
         QTest::newRow("nothing typed yet") << "error: refused" << QStringList{QString()} << "error: refused";
     }
 

@@ -71,23 +71,31 @@ private Q_SLOTS:
         }
     }
 
+    void leftoversAreSweptOnlyAtTheTop_data()
+    {
+        QTest::addColumn<QString>("written"); // a file, with the folders above it
+        QTest::addColumn<QString>("entry");   // what the sweep removes or keeps
+        QTest::addColumn<bool>("swept");
+        QTest::newRow("a download's folder") << ".tmp-1234/App.ipa.tmp" << ".tmp-1234" << true;
+        QTest::newRow("a file") << ".tmp-file" << ".tmp-file" << true;
+        QTest::newRow("deeper down") << "Kept/.tmp-inner/part" << "Kept/.tmp-inner/part" << false;
+        QTest::newRow("a package") << "App.ipa" << "App.ipa" << false;
+        QTest::newRow("the prefix inside a name") << "x.tmp-y" << "x.tmp-y" << false;
+        QTest::newRow("the user's own folder in capitals") << ".TMP-mine/photo.jpg" << ".TMP-mine/photo.jpg" << false;
+    }
+
     void leftoversAreSweptOnlyAtTheTop()
     {
+        QFETCH(QString, written);
+        QFETCH(QString, entry);
+        QFETCH(bool, swept);
         Sandbox home;
         const QString downloads = home.downloadsFolder();
-        QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-1234/App.ipa.tmp")));
-        QVERIFY(writeFile(downloads + QStringLiteral("/.tmp-file")));
-        QVERIFY(writeFile(downloads + QStringLiteral("/Kept/.tmp-inner/part")));
-        QVERIFY(writeFile(downloads + QStringLiteral("/App.ipa")));
-        QVERIFY(writeFile(downloads + QStringLiteral("/x.tmp-y")));
+        QVERIFY(writeFile(downloads + u'/' + written));
 
         Store::prepareFolders(downloads, home.dataFolder());
 
-        QVERIFY(!QFileInfo::exists(downloads + QStringLiteral("/.tmp-1234")));
-        QVERIFY(!QFileInfo::exists(downloads + QStringLiteral("/.tmp-file")));
-        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/Kept/.tmp-inner/part")));
-        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/App.ipa")));
-        QVERIFY(QFileInfo::exists(downloads + QStringLiteral("/x.tmp-y")));
+        QCOMPARE(QFileInfo::exists(downloads + u'/' + entry), !swept);
     }
 
     void signInFormOpensOnlyWithoutAnyAccount_data()

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
+#include <cmath>
 
 namespace telmora {
 
@@ -81,7 +82,9 @@ QString jsonPlainText(const QJsonValue& value)
         return value.toString();
     if (value.isDouble()) {
         const double number = value.toDouble();
-        if (number == static_cast<double>(static_cast<qint64>(number)))
+        // Converting a number beyond 64 bits to an integer is undefined: those keep their
+        // floating form.
+        if (std::abs(number) < 0x1p63 && number == std::trunc(number))
             return QString::number(static_cast<qint64>(number));
         return QString::number(number, 'g', 17);
     }
@@ -90,21 +93,41 @@ QString jsonPlainText(const QJsonValue& value)
     return {};
 }
 
+// Each run of line breaks becomes a space, then each run of two or more blanks one space.
+// Written out rather than with expressions: JSON text may hold a lone surrogate ("\ud800"),
+// and an expression never matches in such a string, which would leave the breaks in.
 QString cleanName(const QString& text)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
-    static const QRegularExpression spaces(QStringLiteral("\\s{2,}"), QRegularExpression::UseUnicodePropertiesOption);
-    // Most names are one line already: skip the two replacements for them (a purchase
-    // history runs this for every one of thousands of apps).
+    const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+    // Most names are one line already: no copy for them (a purchase history runs this for
+    // every one of thousands of apps).
     bool needsReplacing = false;
-    for (qsizetype i = 0; i < text.size() && !needsReplacing; ++i) {
-        const QChar c = text[i];
-        needsReplacing = c == u'\r' || c == u'\n' || (c.isSpace() && i + 1 < text.size() && text[i + 1].isSpace());
+    for (qsizetype i = 0; i < text.size() && !needsReplacing; ++i)
+        needsReplacing = isBreak(text[i]) || (text[i].isSpace() && i + 1 < text.size() && text[i + 1].isSpace());
+    if (!needsReplacing) {
+        const QString name = text.trimmed();
+        return name.isEmpty() ? QStringLiteral("Без названия") : name;
     }
-    QString name = text;
-    if (needsReplacing) {
-        name.replace(lineBreaks, QStringLiteral(" "));
-        name.replace(spaces, QStringLiteral(" "));
+    QString name;
+    name.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (!text[i].isSpace()) {
+            name.append(text[i++]);
+            continue;
+        }
+        qsizetype end = i;
+        int blanks = 0; // after the line-break runs have become one space each
+        while (end < text.size() && text[end].isSpace()) {
+            if (isBreak(text[end])) {
+                while (end < text.size() && isBreak(text[end]))
+                    ++end;
+            } else {
+                ++end;
+            }
+            ++blanks;
+        }
+        name.append(blanks == 1 && !isBreak(text[i]) ? text[i] : QChar(u' '));
+        i = end;
     }
     name = name.trimmed();
     return name.isEmpty() ? QStringLiteral("Без названия") : name;
@@ -324,6 +347,43 @@ Progress parseProgress(const QString& text)
     if (const auto speed = groups(QStringLiteral("\\(([^()]*MB/s)\\)"), line))
         progress.speed = speed->at(1);
     return progress;
+}
+
+OutputChunk readOutputChunk(const QString& chunk, QString& kept, qsizetype limit)
+{
+    OutputChunk read{removeControlSequences(chunk), {}};
+    appendKeepingLast(kept, read.text, limit);
+    read.progress = parseProgress(read.text);
+    return read;
+}
+
+std::optional<QList<std::pair<QString, AppDetails>>> parseLookup(const QByteArray& json)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(json);
+    const QJsonValue results = document.object().value(QStringLiteral("results"));
+    if (!document.isObject() || !results.isArray())
+        return std::nullopt;
+    const QJsonArray array = results.toArray();
+    if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
+        return std::nullopt;
+    QList<std::pair<QString, AppDetails>> found;
+    for (const QJsonValue& value : array) {
+        const QJsonObject result = value.toObject();
+        if (!result.contains(QStringLiteral("trackId")))
+            continue;
+        AppDetails details;
+        if (const std::optional<QString> artwork = stringValue(result.value(QStringLiteral("artworkUrl100")))) {
+            const QUrl url(*artwork);
+            if (url.isValid())
+                details.artwork = url;
+        }
+        details.seller = stringValue(result.value(QStringLiteral("sellerName")));
+        details.version = stringValue(result.value(QStringLiteral("version")));
+        details.price = stringValue(result.value(QStringLiteral("formattedPrice")));
+        details.minOS = stringValue(result.value(QStringLiteral("minimumOsVersion")));
+        found.append({jsonPlainText(result.value(QStringLiteral("trackId"))), details});
+    }
+    return found;
 }
 
 QList<AppItem> parseCatalog(const QString& text)

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace telmora {
 
@@ -30,6 +31,20 @@ namespace telmora {
 [[nodiscard]] VersionMeta parseVersionMeta(const QString& text);
 // Percentage and speed from the last non-blank line of a chunk.
 [[nodiscard]] Progress parseProgress(const QString& text);
+
+// One chunk of a tool's live output on its pseudo-terminal (downloads, installs): the chunk
+// without control sequences, appended to `kept` (of which the last `limit` characters stay),
+// and the progress it shows.
+struct OutputChunk {
+    QString text;
+    Progress progress;
+};
+[[nodiscard]] OutputChunk readOutputChunk(const QString& chunk, QString& kept, qsizetype limit);
+
+// The iTunes lookup service's answer: the store details of every result that has a
+// "trackId", with that id as text, in the answer's order. Absent when the answer is not an
+// object whose "results" is an array of objects.
+[[nodiscard]] std::optional<QList<std::pair<QString, AppDetails>>> parseLookup(const QByteArray& json);
 // "Name: 123456" lines of the catalog resource.
 [[nodiscard]] QList<AppItem> parseCatalog(const QString& text);
 

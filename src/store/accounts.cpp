@@ -46,21 +46,26 @@ QString describe(const std::error_code& error)
 
 QString loginFailureMessage(const QString& transcript, const QStringList& secrets)
 {
+    // Each secret as typed and as the message would show it, without control sequences.
+    QStringList forms;
+    for (const QString& secret : secrets) {
+        for (const QString& form : {secret, removeControlSequences(secret)}) {
+            if (!form.isEmpty() && !forms.contains(form))
+                forms.append(form);
+        }
+    }
     // Map the untouched transcript first, so a secret that happens to overlap a known
     // failure text cannot spoil the match; only a message that would show a secret is
     // mapped again from a transcript with every secret blotted out.
     const QString message = friendlyError(transcript);
-    const auto shows = [&message](const QString& secret) { return !secret.isEmpty() && message.contains(secret); };
-    if (std::none_of(secrets.cbegin(), secrets.cend(), shows))
+    const auto shows = [&message](const QString& form) { return message.contains(form); };
+    if (std::none_of(forms.cbegin(), forms.cend(), shows))
         return message;
     QString masked = removeControlSequences(transcript);
-    QStringList ordered = secrets;
     // Longer secrets first, so one that contains another is blotted out whole.
-    std::sort(ordered.begin(), ordered.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
-    for (const QString& secret : std::as_const(ordered)) {
-        if (!secret.isEmpty())
-            masked.replace(secret, QStringLiteral("••••••"));
-    }
+    std::sort(forms.begin(), forms.end(), [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    for (const QString& form : std::as_const(forms))
+        masked.replace(form, QStringLiteral("••••••"));
     return friendlyError(masked);
 }
 

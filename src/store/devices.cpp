@@ -288,9 +288,7 @@ QCoro::Task<Store::InstallerResult> Store::runInstaller(QString udid, bool upgra
         tool->start([self, output](const QString& chunk) {
             if (!self)
                 return;
-            const QString clean = removeControlSequences(chunk);
-            appendKeepingLast(*output, clean, installerOutputLimit);
-            const Progress progress = parseProgress(clean);
+            const Progress progress = readOutputChunk(chunk, *output, installerOutputLimit).progress;
             if (progress.fraction) {
                 const double fraction = *progress.fraction;
                 self->setInstallStatus(QStringLiteral("Установка: ") + QString::number(wholePercent(fraction)) + QStringLiteral("%"));

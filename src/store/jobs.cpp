@@ -243,15 +243,14 @@ QCoro::Task<> Store::run(Job job)
         tool->start([self, output, id, weakTool](const QString& chunk) {
             if (!self)
                 return;
-            const QString clean = removeControlSequences(chunk);
-            appendKeepingLast(output->buffer, clean, outputKept);
+            const OutputChunk read = readOutputChunk(chunk, output->buffer, outputKept);
             // A prompt may straddle two chunks: look a little behind this one too.
-            if (!output->relogin && asksForCredentials(output->buffer.right(clean.size() + 16))) {
+            if (!output->relogin && asksForCredentials(output->buffer.right(read.text.size() + 16))) {
                 output->relogin = true;
                 if (const std::shared_ptr<PTYTool> running = weakTool.lock(); running && running->isRunning())
                     running->terminate();
             }
-            const Progress progress = parseProgress(clean);
+            const Progress& progress = read.progress;
             if (progress.fraction || progress.speed) {
                 self->updateJob(id, [&](Job& listed) {
                     if (progress.fraction)

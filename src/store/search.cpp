@@ -7,9 +7,6 @@
 
 #include <QCoroNetworkReply>
 #include <QCoroTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -43,28 +40,6 @@ QList<AppItem> withoutRepeatedIDs(const QList<AppItem>& items)
         }
     }
     return unique;
-}
-
-std::optional<QString> textField(const QJsonObject& object, const QString& key)
-{
-    const QJsonValue value = object.value(key);
-    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
-}
-
-
-AppDetails detailsFrom(const QJsonObject& result)
-{
-    AppDetails details;
-    if (const std::optional<QString> artwork = textField(result, QStringLiteral("artworkUrl100"))) {
-        const QUrl url(*artwork);
-        if (url.isValid())
-            details.artwork = url;
-    }
-    details.seller = textField(result, QStringLiteral("sellerName"));
-    details.version = textField(result, QStringLiteral("version"));
-    details.price = textField(result, QStringLiteral("formattedPrice"));
-    details.minOS = textField(result, QStringLiteral("minimumOsVersion"));
-    return details;
 }
 
 } // namespace
@@ -180,19 +155,11 @@ QCoro::Task<> Store::lookup(QStringList ids)
             if (reply->error() != QNetworkReply::NoError && !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
                 continue;
 
-            const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
-            const QJsonValue results = document.object().value(QStringLiteral("results"));
-            if (!document.isObject() || !results.isArray())
+            const auto found = parseLookup(reply->readAll());
+            if (!found)
                 continue;
-            const QJsonArray array = results.toArray();
-            if (!std::all_of(array.begin(), array.end(), [](const QJsonValue& value) { return value.isObject(); }))
-                continue;
-            for (const QJsonValue& value : array) {
-                const QJsonObject result = value.toObject();
-                if (!result.contains(QStringLiteral("trackId")))
-                    continue;
-                const QString key = jsonPlainText(result.value(QStringLiteral("trackId")));
-                setDetail(key, detailsFrom(result));
+            for (const auto& [key, details] : *found) {
+                setDetail(key, details);
                 remaining.remove(key);
             }
         }

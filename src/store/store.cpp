@@ -140,9 +140,12 @@ void Store::prepareFolders(const QString& downloads, const QString& data)
     }
     QDir().mkpath(downloads);
     const QDir downloadsDir(downloads);
-    const QStringList leftovers = downloadsDir.entryList({QStringLiteral(".tmp-*")},
-                                                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : leftovers) {
+    // Exactly the prefix the jobs use: QDir's name filters ignore case, and ".TMP-mine" is
+    // the user's own.
+    const QStringList entries = downloadsDir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : entries) {
+        if (!name.startsWith(QStringLiteral(".tmp-")))
+            continue;
         const QString path = downloadsDir.filePath(name);
         if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
             QDir(path).removeRecursively();

@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <zip.h>
@@ -211,8 +212,9 @@ void unpackArchive(const QString& archivePath, const QString& folder)
         if (!rawName)
             refuse();
         const QByteArray name(rawName);
+        // A name that is no UTF-8 could not even be removed again through Qt.
         const std::optional<QByteArray> path = normalisedPath(name);
-        if (!path)
+        if (!path || !name.isValidUtf8())
             refuse();
         member.path = *path;
         member.type = name.endsWith('/') ? Member::Folder : Member::File;
@@ -276,16 +278,25 @@ void unpackArchive(const QString& archivePath, const QString& folder)
             extractFile(archive.get(), member, destination);
         }
     }
+    // A chain of links can leave the folder even when each one looks harmless by name. When
+    // the archive is refused, none of its links stays behind to lead anywhere.
+    QByteArrayList made;
+    auto removeLinks = qScopeGuard([&made] {
+        for (const QByteArray& link : std::as_const(made))
+            ::unlink(link.constData());
+    });
     for (const auto& [member, target] : linkTargets) {
-        if (::symlink(target.constData(), absolute(member.path).constData()) != 0)
+        const QByteArray link = absolute(member.path);
+        if (::symlink(target.constData(), link.constData()) != 0)
             refuse();
+        made.append(link);
     }
-    // A chain of links can leave the folder even when each one looks harmless by name.
-    for (const auto& [member, target] : linkTargets) {
-        const QByteArray resolved = realPath(absolute(member.path));
+    for (const QByteArray& link : std::as_const(made)) {
+        const QByteArray resolved = realPath(link);
         if (resolved.isEmpty() || !isInside(resolved, root))
             refuse();
     }
+    removeLinks.dismiss();
     // Folder permissions last: a read-only folder must not stop its own files being written.
     for (const Member& member : members) {
         if (member.type == Member::Folder && member.mode)

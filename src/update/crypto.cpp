@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
@@ -100,6 +101,11 @@ bool verifyEd25519(const QByteArray& raw, const QByteArray& message, const QByte
                             reinterpret_cast<const unsigned char*>(message.constData()),
                             static_cast<size_t>(message.size()))
         == 1;
+}
+
+void releaseThreadCryptoState()
+{
+    OPENSSL_thread_stop();
 }
 
 Ed25519PrivateKey Ed25519PrivateKey::generate()

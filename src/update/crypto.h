@@ -17,6 +17,12 @@ namespace telmora {
 [[nodiscard]] bool verifyEd25519(const QByteArray& publicKey, const QByteArray& message, const QByteArray& signature);
 [[nodiscard]] bool isValidEd25519PublicKey(const QByteArray& publicKey);
 
+// Frees what OpenSSL keeps for the calling thread (its error queue above all). Worker
+// threads call it when their work is done: a pool thread may still be on its way out when
+// the process ends, after OpenSSL's exit clean-up has removed the hook that would have
+// freed that state.
+void releaseThreadCryptoState();
+
 // The signing half, used by the release tool and by tests that make real updates.
 class Ed25519PrivateKey {
 public:

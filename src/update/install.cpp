@@ -58,6 +58,9 @@ QFuture<Outcome<std::invoke_result_t<Work>>> onWorker(Work work)
         } catch (...) {
             outcome.error = std::current_exception();
         }
+        // Hashing and signature checks leave OpenSSL state on this pool thread; it must not
+        // depend on the thread's exit to be freed.
+        releaseThreadCryptoState();
         return outcome;
     });
 }
