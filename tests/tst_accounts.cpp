@@ -66,10 +66,26 @@ private Q_SLOTS:
             .write();
     }
 
-    void cleanup() { m_sandbox.reset(); }
+    void cleanup()
+    {
+        m_store.reset();
+        m_sandbox.reset();
+    }
+
+    void signInAnswersThePromptsAndClosesTheSheet_data()
+    {
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("password") << anna << "pw-anna" << QString();
+        QTest::newRow("password and two-factor code") << boris << "pw-boris" << "246810";
+    }
 
     void signInAnswersThePromptsAndClosesTheSheet()
     {
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        QFETCH(QString, code);
         Store store(test::storeOptions());
         QCoro::waitFor(store.checkAuth(false));
         QVERIFY(!store.email());
@@ -77,12 +93,18 @@ private Q_SLOTS:
         store.beginLogin(QStringLiteral("hint@example.com"), false);
         QVERIFY(store.showLogin());
         QCOMPARE(store.loginEmailHint(), QStringLiteral("hint@example.com"));
-        store.login(anna, QStringLiteral("pw-anna"));
+        store.login(email, password);
         QCOMPARE(store.loginStep(), LoginStep::working());
+        if (!code.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(store.loginStep(), LoginStep::code(), 30000);
+            QVERIFY(store.showLogin());
+            store.submitCode(code);
+            QCOMPARE(store.loginStep(), LoginStep::working());
+        }
         QVERIFY(test::waitForSignInEnd(store));
 
         QVERIFY(!store.showLogin());
-        QCOMPARE(store.email(), std::optional<QString>(anna));
+        QCOMPARE(store.email(), std::optional<QString>(email));
         QCOMPARE(store.loginStep(), LoginStep::working()); // the closed sheet keeps its step
         QVERIFY(!store.addingAccount());
         // Credentials are typed, never passed on the command line; kbsync runs once after.
@@ -115,20 +137,6 @@ private Q_SLOTS:
         QVERIFY(!StoreTestAccess::hasAfterLogin(store));
         QCOMPARE(store.jobs().size(), 1);
         QCOMPARE(store.jobs().constFirst().app.id, app.id);
-    }
-
-    void twoFactorCodeIsAskedThenTyped()
-    {
-        Store store(test::storeOptions());
-        store.beginLogin(QString(), false);
-        store.login(boris, QStringLiteral("pw-boris"));
-        QTRY_COMPARE_WITH_TIMEOUT(store.loginStep(), LoginStep::code(), 30000);
-        QVERIFY(store.showLogin());
-        store.submitCode(QStringLiteral("246810"));
-        QCOMPARE(store.loginStep(), LoginStep::working());
-        QVERIFY(test::waitForSignInEnd(store));
-        QVERIFY(!store.showLogin());
-        QCOMPARE(store.email(), std::optional<QString>(boris));
     }
 
     void failedSignInShowsTheMappedMessage_data()
@@ -213,9 +221,7 @@ private Q_SLOTS:
 
     void addingAnAccountKeepsTheFirstAside()
     {
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
+        Store& store = annaSignedIn();
         QVERIFY(test::signIn(store, boris, QStringLiteral("pw-boris"), QStringLiteral("246810"), true));
         QCOMPARE(store.savedAccounts(), QStringList{anna});
         QVERIFY(!store.addingAccount());
@@ -225,9 +231,7 @@ private Q_SLOTS:
 
     void cancellingWhileAddingBringsTheFirstAccountBack()
     {
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
+        Store& store = annaSignedIn();
         store.beginLogin(QString(), true);
         store.login(boris, QStringLiteral("pw-boris"));
         // The tool now waits for Boris's code; Anna's session is aside meanwhile.
@@ -248,11 +252,7 @@ private Q_SLOTS:
 
     void switchingAndSigningOut()
     {
-        keepAside(boris);
-        keepAside(clara);
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
+        Store& store = annaSignedIn({clara, boris});
         QCOMPARE(store.email(), std::optional<QString>(anna));
         QCOMPARE(store.savedAccounts(), (QStringList{boris, clara}));
 
@@ -267,28 +267,18 @@ private Q_SLOTS:
         QCOMPARE(store.savedAccounts(), (QStringList{anna, boris}));
         QVERIFY(activeAccountFile().contains(clara));
 
-        // Signing out of Clara brings back the first saved account in sorted order.
+        // Signing out brings back the first saved account in sorted order (not the oldest).
         QCoro::waitFor(store.logout());
         QCOMPARE(store.email(), std::optional<QString>(anna));
         QCOMPARE(store.savedAccounts(), QStringList{boris});
         QVERIFY(!QFileInfo::exists(sessionFolder() + QStringLiteral("/clara@example.com")));
         QVERIFY(SimWorld::calls(QStringLiteral("ipatool")).contains(QStringList{QStringLiteral("auth"), QStringLiteral("revoke")}));
-    }
-
-    void signingOutWithSavedAccountsActivatesTheFirst()
-    {
-        keepAside(clara);
-        keepAside(boris);
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
         QCoro::waitFor(store.logout());
         QCOMPARE(store.email(), std::optional<QString>(boris));
-        QCOMPARE(store.savedAccounts(), QStringList{clara});
+        QVERIFY(store.savedAccounts().isEmpty());
         QVERIFY(!store.showLogin());
 
         // The last one: signed out for good.
-        QCoro::waitFor(store.logout());
         QCoro::waitFor(store.logout());
         QVERIFY(!store.email());
         QVERIFY(store.savedAccounts().isEmpty());
@@ -300,9 +290,7 @@ private Q_SLOTS:
     {
         keepAside(boris);
         QVERIFY(QFile::remove(sessionFolder() + QStringLiteral("/boris@example.com/account")));
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
+        Store& store = annaSignedIn();
         QCoro::waitFor(store.switchAccount(boris));
         QVERIFY(!store.email());
         QVERIFY(store.showLogin());
@@ -330,10 +318,7 @@ private Q_SLOTS:
         QFETCH(QList<Job>, jobs);
         QFETCH(bool, installing);
         QFETCH(bool, locked);
-        keepAside(boris);
-        SimWorld::signIn(anna, QStringLiteral("Anna"));
-        Store store(test::storeOptions());
-        QCoro::waitFor(store.checkAuth(false));
+        Store& store = annaSignedIn({boris});
         StoreTestAccess::setJobs(store, jobs);
         if (installing)
             StoreTestAccess::setInstalling(store, QStringLiteral("/tmp/A.ipa"));
@@ -400,7 +385,19 @@ private Q_SLOTS:
     }
 
 private:
+    // Anna signed in, with `aside` remembered, as a new Store finds them.
+    Store& annaSignedIn(const QStringList& aside = {})
+    {
+        for (const QString& email : aside)
+            keepAside(email);
+        SimWorld::signIn(anna, QStringLiteral("Anna"));
+        m_store = std::make_unique<Store>(test::storeOptions());
+        QCoro::waitFor(m_store->checkAuth(false));
+        return *m_store;
+    }
+
     std::optional<Sandbox> m_sandbox;
+    std::unique_ptr<Store> m_store;
 };
 
 QTEST_GUILESS_MAIN(AccountsTest)

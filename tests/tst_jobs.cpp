@@ -212,26 +212,14 @@ private Q_SLOTS:
         QCOMPARE(downloadCalls(), QStringList{call});
     }
 
-    void credentialPromptEndsTheJobAndSignsOut()
-    {
-        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .relogin = true})
-            .write();
-        m_store->enqueue({notes});
-        QTRY_VERIFY_WITH_TIMEOUT(!m_store->jobs().at(0).isActive(), timeout);
-        QCOMPARE(m_store->jobs().at(0).state, Job::State::failed(QStringLiteral("Apple просит войти снова. Войдите и повторите загрузку.")));
-        QCOMPARE(m_store->email(), std::nullopt);
-        QVERIFY(m_store->showLogin());
-        QCOMPARE(m_store->loginEmailHint(), email);
-        QVERIFY(temporaryFolders(m_downloads).isEmpty());
-        QVERIFY(!StoreTestAccess::runningTool(*m_store));
-    }
-
     void toolFailures_data()
     {
         QTest::addColumn<QString>("error");
         QTest::addColumn<std::optional<int>>("at");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("signInOpened");
+        QTest::addColumn<bool>("signInOpened"); // and signed out
+        QTest::newRow("credential prompt") << QString() << std::optional<int>()
+                                           << QStringLiteral("Apple просит войти снова. Войдите и повторите загрузку.") << true;
         QTest::newRow("no licence") << QStringLiteral("license is required") << std::optional<int>()
                                     << QStringLiteral("Это приложение не приобреталось на этом аккаунте.") << false;
         QTest::newRow("network lost midway") << QStringLiteral("Could not connect to the server") << std::optional<int>(50)
@@ -246,7 +234,7 @@ private Q_SLOTS:
         QFETCH(std::optional<int>, at);
         QFETCH(QString, message);
         QFETCH(bool, signInOpened);
-        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .error = error, .at = at})
+        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool download"), .error = error, .at = at, .relogin = error.isEmpty()})
             .write();
         m_store->enqueue({notes});
         QTRY_VERIFY_WITH_TIMEOUT(!m_store->jobs().at(0).isActive(), timeout);
@@ -254,9 +242,13 @@ private Q_SLOTS:
         QCOMPARE(failed.state, Job::State::failed(message));
         QCOMPARE(m_store->showLogin(), signInOpened);
         QVERIFY(temporaryFolders(m_downloads).isEmpty());
+        QVERIFY(!StoreTestAccess::runningTool(*m_store));
         QCOMPARE(m_store->file(notes.id), std::nullopt);
-        if (signInOpened)
+        if (signInOpened) {
+            QCOMPARE(m_store->email(), std::nullopt);
+            QCOMPARE(m_store->loginEmailHint(), email);
             return;
+        }
 
         // The button now offers a retry, which replaces the failed job with a new one.
         const AppSituation situation = m_store->situation(notes);

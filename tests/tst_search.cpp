@@ -33,19 +33,11 @@ const QByteArray catalogText = "Notes Pro Catalog: 100000001\n"
                                "Госуслуги: 1095014811\n"
                                "not a catalog line\n";
 
-QStringList ids(const QList<AppItem>& items)
+QStringList ids(const QList<AppItem>& items, QString AppItem::*field = &AppItem::id)
 {
     QStringList list;
     for (const AppItem& item : items)
-        list.append(item.id);
-    return list;
-}
-
-QStringList names(const QList<AppItem>& items)
-{
-    QStringList list;
-    for (const AppItem& item : items)
-        list.append(item.name);
+        list.append(item.*field);
     return list;
 }
 
@@ -138,12 +130,9 @@ private Q_SLOTS:
         QFETCH(QString, query);
         QFETCH(QStringList, ids);
         QFETCH(QStringList, names);
-        SimWorld::signIn(jane);
-        QCoro::waitFor(m_store->checkAuth(false));
-        m_store->setQuery(query);
-        QCoro::waitFor(m_store->search());
+        search(query);
         QCOMPARE(::ids(m_store->results()), ids);
-        QCOMPARE(::names(m_store->results()), names);
+        QCOMPARE(::ids(m_store->results(), &AppItem::name), names);
         QVERIFY(m_store->searched());
         QVERIFY(!m_store->searching());
         QVERIFY(!m_store->searchError());
@@ -174,9 +163,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, query);
         QFETCH(QStringList, ids);
-        QCoro::waitFor(m_store->checkAuth(false));
-        m_store->setQuery(query);
-        QCoro::waitFor(m_store->search());
+        search(query, false);
         QCOMPARE(::ids(m_store->results()), ids);
         QCOMPARE(m_store->searchError(), std::optional<QString>(QStringLiteral("Без входа поиск идёт только по каталогу.")));
         QVERIFY(m_store->searched());
@@ -185,13 +172,10 @@ private Q_SLOTS:
 
     void storeResultsFollowCatalogHitsWithoutRepeats()
     {
-        SimWorld::signIn(jane);
-        QCoro::waitFor(m_store->checkAuth(false));
-        m_store->setQuery(QStringLiteral("  Notes "));
-        QCoro::waitFor(m_store->search());
+        search(QStringLiteral("  Notes "));
         // The store also finds 100000001 ("Notes Pro"): the catalog's entry stays, once.
         QCOMPARE(::ids(m_store->results()), (QStringList{QStringLiteral("100000001"), QStringLiteral("100000009")}));
-        QCOMPARE(::names(m_store->results()), (QStringList{QStringLiteral("Notes Pro Catalog"), QStringLiteral("Notes Lite")}));
+        QCOMPARE(::ids(m_store->results(), &AppItem::name), (QStringList{QStringLiteral("Notes Pro Catalog"), QStringLiteral("Notes Lite")}));
         QCOMPARE(m_store->results().at(1).bundleID, std::optional<QString>(QStringLiteral("com.example.noteslite")));
         QVERIFY(!m_store->searchError());
         QVERIFY(SimWorld::calls(QStringLiteral("ipatool"))
@@ -202,10 +186,7 @@ private Q_SLOTS:
     {
         m_sandbox->world.addFailure({.command = QStringLiteral("ipatool search"), .error = QStringLiteral("rate limited by Apple (HTTP 429)")})
             .write();
-        SimWorld::signIn(jane);
-        QCoro::waitFor(m_store->checkAuth(false));
-        m_store->setQuery(QStringLiteral("maps"));
-        QCoro::waitFor(m_store->search());
+        search(QStringLiteral("maps"));
         QCOMPARE(::ids(m_store->results()), (QStringList{QStringLiteral("585027354"), QStringLiteral("313877526")}));
         QCOMPARE(m_store->searchError(),
                  std::optional<QString>(QStringLiteral("Apple временно ограничила запросы. Подождите несколько минут.")));
@@ -304,6 +285,16 @@ private Q_SLOTS:
     }
 
 private:
+    // Searches for `query` as Jane, or signed out, once the Store knows which.
+    void search(const QString& query, bool signedIn = true)
+    {
+        if (signedIn)
+            SimWorld::signIn(jane);
+        QCoro::waitFor(m_store->checkAuth(false));
+        m_store->setQuery(query);
+        QCoro::waitFor(m_store->search());
+    }
+
     QTemporaryDir m_resources;
     std::optional<Sandbox> m_sandbox;
     std::unique_ptr<HttpServer> m_server;

@@ -97,10 +97,7 @@ private Q_SLOTS:
         QCOMPARE(offer->build, 7);
         QCOMPARE(offer->version, QStringLiteral("1.4"));
         QCOMPARE(offer->notes, QStringLiteral("Исправления.\nВторая строка."));
-        // A bare file name is resolved against the feed's own address.
-        QCOMPARE(offer->url, QUrl(QStringLiteral("https://updates.telmora.app/feed/Telmora-1.4.zip")));
-        QCOMPARE(offer->sha256, archiveHash);
-        QCOMPARE(offer->size, 1234);
+        QCOMPARE(offer->sha256, archiveHash); // address and size: addressAndSizeAreNotSigned
     }
 
     void missingVersionAndNotesAreEmpty()
@@ -228,6 +225,7 @@ private Q_SLOTS:
         QTest::addColumn<QJsonValue>("size");
         QTest::addColumn<QUrl>("resolved");
         QTest::addColumn<qint64>("expectedSize");
+        // A bare file name is resolved against the feed's own address.
         QTest::newRow("largest size") << QJsonValue(QStringLiteral("a.zip")) << QJsonValue(800000000)
                                       << QUrl(QStringLiteral("https://updates.telmora.app/feed/a.zip")) << qint64(800000000);
         QTest::newRow("smallest size") << QJsonValue(QStringLiteral("a.zip")) << QJsonValue(1)
@@ -322,22 +320,21 @@ private Q_SLOTS:
         server.route(QStringLiteral("/gone.json"), {.status = 404, .body = "no"});
         server.route(QStringLiteral("/cut.json"), {.body = QByteArray(500, '{'), .truncateAt = 10});
         QNetworkAccessManager network;
+        const auto fetch = [&](const QUrl& url) { (void)test::awaitTask(fetchUpdateOffer(network, url, 5, m_key.rawPublicKey(), platform)); };
         try {
-            test::awaitTask(fetchUpdateOffer(network, server.url(QStringLiteral("/gone.json")), 5, m_key.rawPublicKey(), platform));
+            fetch(server.url(QStringLiteral("/gone.json")));
             QFAIL("no error for 404");
         } catch (const UpdateError& error) {
             QCOMPARE(error.kind(), UpdateError::Kind::server);
             QCOMPARE(error.description(), QStringLiteral("Сервер обновлений ответил 404."));
         }
-        QVERIFY_THROWS_EXCEPTION(UpdateSystemError,
-                                 test::awaitTask(fetchUpdateOffer(network, server.url(QStringLiteral("/cut.json")), 5,
-                                                                 m_key.rawPublicKey(), platform)));
+        QVERIFY_THROWS_EXCEPTION(UpdateSystemError, fetch(server.url(QStringLiteral("/cut.json"))));
         // Nothing listens on the port any more: a network failure with the system's text.
         auto gone = std::make_unique<HttpServer>();
         const QUrl closed = gone->url(QStringLiteral("/feed.json"));
         gone.reset();
         try {
-            test::awaitTask(fetchUpdateOffer(network, closed, 5, m_key.rawPublicKey(), platform));
+            fetch(closed);
             QFAIL("no error without a server");
         } catch (const UpdateSystemError& error) {
             QVERIFY(!error.description().isEmpty());

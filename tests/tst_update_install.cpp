@@ -110,6 +110,25 @@ QStringList entriesOf(const QString& folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// How `action` fails: an UpdateError's kind and text, or no kind and the system's own words.
+struct Failure {
+    std::optional<UpdateError::Kind> kind;
+    QString text;
+};
+
+template<typename Action>
+std::optional<Failure> failureOf(Action action)
+{
+    try {
+        action();
+    } catch (const UpdateError& error) {
+        return Failure{error.kind(), error.description()};
+    } catch (const UpdateSystemError& error) {
+        return Failure{std::nullopt, error.description()};
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 using PackageChange = std::function<void(const QString& package)>;
@@ -153,16 +172,9 @@ private:
                                             onProgress, m_network));
     }
 
-    // The error prepareUpdate ends with; fails the test when it succeeds.
-    std::optional<UpdateError> failureOf(const UpdateOffer& offer)
+    std::optional<Failure> preparingFails(const UpdateOffer& offer)
     {
-        try {
-            const QString app = prepare(offer);
-            qWarning("prepared %s", qPrintable(app));
-        } catch (const UpdateError& error) {
-            return error;
-        }
-        return std::nullopt;
+        return failureOf([&] { (void)prepare(offer); });
     }
 
     QStringList leftoverDownloads() const
@@ -211,12 +223,8 @@ private Q_SLOTS:
         QList<double> progress;
         const QString app = prepare(offer, &progress);
         QCOMPARE(app, casePath(QStringLiteral("work/Telmora.app")));
-        QCOMPARE(bundleIdentifier(app), std::optional<QString>(bundleID));
+        // Unpacked intact: the signature covers contents, the executable bit and the link.
         QVERIFY(verifyPackageSignature(app, m_key.rawPublicKey()));
-        // Still runnable, and the link is still a link.
-        QVERIFY(QFileInfo(QDir(app).filePath(QStringLiteral("telmora"))).isExecutable());
-        QCOMPARE(QFile::symLinkTarget(QDir(app).filePath(QStringLiteral("Resources/catalog.txt"))),
-                 QDir(app).filePath(QStringLiteral("Resources/AppsList.txt")));
 
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.last(), 1.0);
@@ -259,15 +267,11 @@ private Q_SLOTS:
         response.body = bytes;
         m_server.route(QStringLiteral("/Telmora.zip"), response);
 
-        try {
-            prepare(offer);
-            QFAIL("the update was accepted");
-        } catch (const UpdateError& error) {
-            QCOMPARE(error.description(), expected);
-        } catch (const UpdateSystemError& error) {
-            QVERIFY2(expected.isEmpty(), qPrintable(error.description()));
-            QVERIFY(!error.description().isEmpty());
-        }
+        const std::optional<Failure> failure = preparingFails(offer);
+        QVERIFY(failure);
+        QVERIFY2(failure->kind.has_value() == !expected.isEmpty() && !failure->text.isEmpty(), qPrintable(failure->text));
+        if (!expected.isEmpty())
+            QCOMPARE(failure->text, expected);
         QCOMPARE(leftoverDownloads(), QStringList());
         QVERIFY(!QFileInfo::exists(casePath(QStringLiteral("work/Telmora.app"))));
     }
@@ -279,10 +283,8 @@ private Q_SLOTS:
         QTest::addColumn<PackageChange>("change"); // after signing
 
         const PackageSpec plain;
-        PackageSpec otherID;
-        otherID.bundleID = QStringLiteral("app.telmora.Other");
-        PackageSpec notAnApp;
-        notAnApp.name = QStringLiteral("Telmora");
+        const PackageSpec otherID{.bundleID = QStringLiteral("app.telmora.Other")};
+        const PackageSpec notAnApp{.name = QStringLiteral("Telmora")};
         const auto path = [](const char* relative) {
             return [relative](const QString& package) { return QDir(package).filePath(QString::fromLatin1(relative)); };
         };
@@ -331,10 +333,10 @@ private Q_SLOTS:
             signPackage(package, m_key);
         if (change)
             change(package);
-        const std::optional<UpdateError> error = failureOf(serve(archived(package)));
-        QVERIFY(error);
-        QCOMPARE(error->kind(), UpdateError::Kind::invalidApp);
-        QCOMPARE(error->description(), QStringLiteral("Внутри обновления нет подходящего приложения."));
+        const std::optional<Failure> failure = preparingFails(serve(archived(package)));
+        QVERIFY(failure);
+        QCOMPARE(failure->kind, UpdateError::Kind::invalidApp);
+        QCOMPARE(failure->text, QStringLiteral("Внутри обновления нет подходящего приложения."));
         QCOMPARE(leftoverDownloads(), QStringList());
     }
 
@@ -352,10 +354,8 @@ private Q_SLOTS:
         QFETCH(bool, accepted);
         const QString ours = test::makePackage(casePath(QStringLiteral("release")));
         signPackage(ours, m_key);
-        PackageSpec otherSpec;
-        otherSpec.name = otherName;
-        otherSpec.bundleID = QStringLiteral("app.telmora.Other");
-        const QString other = test::makePackage(casePath(QStringLiteral("release")), otherSpec);
+        const QString other = test::makePackage(casePath(QStringLiteral("release")),
+                                                {.name = otherName, .bundleID = QStringLiteral("app.telmora.Other")});
         signPackage(other, m_key);
 
         ZipBuilder zip;
@@ -364,13 +364,10 @@ private Q_SLOTS:
         const QString archive = casePath(QStringLiteral("two.zip"));
         zip.save(archive);
         const UpdateOffer offer = serve(archive);
-        if (accepted) {
+        if (accepted)
             QCOMPARE(prepare(offer), casePath(QStringLiteral("work/Telmora.app")));
-        } else {
-            const std::optional<UpdateError> error = failureOf(offer);
-            QVERIFY(error);
-            QCOMPARE(error->kind(), UpdateError::Kind::invalidApp);
-        }
+        else
+            QCOMPARE(preparingFails(offer).value_or(Failure{}).kind, UpdateError::Kind::invalidApp);
     }
 
     void unpackKeepsPermissionsAndInnerLinks()
@@ -455,12 +452,7 @@ private Q_SLOTS:
         const QString archive = casePath(QStringLiteral("hostile.zip"));
         zip.save(archive);
 
-        try {
-            unpackArchive(archive, work);
-            QFAIL("the archive was unpacked");
-        } catch (const UpdateError& error) {
-            QCOMPARE(error.kind(), UpdateError::Kind::invalidApp);
-        }
+        QCOMPARE(failureOf([&] { unpackArchive(archive, work); }).value_or(Failure{}).kind, UpdateError::Kind::invalidApp);
         QCOMPARE(entriesOf(outside), QStringList());
         QCOMPARE(entriesOf(m_case), (QStringList{QStringLiteral("hostile.zip"), QStringLiteral("outside"), QStringLiteral("work")}));
     }
@@ -469,10 +461,8 @@ private Q_SLOTS:
     {
         const QString apps = casePath(QStringLiteral("apps"));
         const QString target = test::makePackage(apps);
-        PackageSpec newer;
-        newer.version = QStringLiteral("3.0");
         const QString work = casePath(QStringLiteral("work"));
-        const QString fresh = test::makePackage(work, newer);
+        const QString fresh = test::makePackage(work, {.version = QStringLiteral("3.0")});
         const QString marker = casePath(QStringLiteral("update-failed"));
 
         // Root ignores permission bits; an immutable folder stops root too.
@@ -495,14 +485,10 @@ private Q_SLOTS:
                 QFile::setPermissions(apps, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         });
 
-        try {
-            launchSwapHelper(fresh, target, work, marker);
-            QFAIL("the swap was started");
-        } catch (const UpdateError& error) {
-            QCOMPARE(error.kind(), UpdateError::Kind::notWritable);
-            QCOMPARE(error.description(),
-                     QStringLiteral("Нет прав на замену приложения. Установите его в папку, где у вас есть права на запись."));
-        }
+        const std::optional<Failure> failure = failureOf([&] { launchSwapHelper(fresh, target, work, marker); });
+        QVERIFY(failure);
+        QCOMPARE(failure->kind, UpdateError::Kind::notWritable);
+        QCOMPARE(failure->text, QStringLiteral("Нет прав на замену приложения. Установите его в папку, где у вас есть права на запись."));
         QCOMPARE(entriesOf(apps), QStringList{QStringLiteral("Telmora.app")});
         QVERIFY(QFileInfo::exists(QDir(fresh).filePath(QStringLiteral("telmora"))));
         QVERIFY(!QFileInfo::exists(marker));
@@ -519,16 +505,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, newArrives);
         const QString launched = casePath(QStringLiteral("launched"));
-        PackageSpec old;
-        old.version = QStringLiteral("1.0");
-        old.launchRecord = launched;
         const QString apps = casePath(QStringLiteral("apps"));
-        const QString target = test::makePackage(apps, old);
-        PackageSpec newer;
-        newer.version = QStringLiteral("2.0");
-        newer.launchRecord = launched;
+        const QString target = test::makePackage(apps, {.version = QStringLiteral("1.0"), .launchRecord = launched});
         const QString work = casePath(QStringLiteral("work"));
-        const QString fresh = test::makePackage(work, newer);
+        const QString fresh = test::makePackage(work, {.version = QStringLiteral("2.0"), .launchRecord = launched});
         // A package that is not there cannot be moved in: the old one has to come back.
         const QString moved = newArrives ? fresh : QDir(work).filePath(QStringLiteral("Missing.app"));
         const QString marker = casePath(QStringLiteral("data/update-failed"));
