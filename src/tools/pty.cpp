@@ -91,8 +91,10 @@ PTYTool::~PTYTool()
     m_notifier.reset();
     if (m_process->state() != QProcess::NotRunning) {
         // Reaped without blocking: the process object deletes itself once the child is
-        // gone, and a pending wait() completes then with the child's status.
+        // gone, and a pending wait() completes then with the child's status. Until then the
+        // application owns it, so it cannot outlive the application object unowned.
         QProcess* process = m_process.release();
+        process->setParent(QCoreApplication::instance());
         QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
         process->kill();
     }

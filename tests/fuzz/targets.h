@@ -33,7 +33,7 @@ inline constexpr Target targets[] = {
     {"unpack", fuzzUnpack},
 };
 
-// Aborts with `rule` and the input's size when `holds` is false.
+// Prints `rule` and aborts when `holds` is false.
 void require(bool holds, const char* rule);
 
 // The input as bytes, without a copy.

@@ -9,8 +9,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 
 namespace telmora::fuzz {
 
@@ -35,14 +34,6 @@ bool hasBlank(const QString& text)
 }
 
 } // namespace
-
-void require(bool holds, const char* rule)
-{
-    if (holds)
-        return;
-    std::fprintf(stderr, "fuzz rule broken: %s\n", rule);
-    std::abort();
-}
 
 int fuzzSearch(const uint8_t* data, size_t size)
 {
