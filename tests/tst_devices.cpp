@@ -1,29 +1,29 @@
 // Device listing and selection against the simulated device tools.
+#include "store/store.h"
 
 #include "sandbox.h"
 #include "storeaccess.h"
-
-#include "store/store.h"
 
 #include <QCoroTask>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
 using namespace telmora;
 using namespace telmora::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString phoneA = QStringLiteral("00008101-001A2B3C4D5E6F70");
-const QString phoneB = QStringLiteral("00008030-000C3D4E5F607182");
+const QString phoneA = u"00008101-001A2B3C4D5E6F70"_s;
+const QString phoneB = u"00008030-000C3D4E5F607182"_s;
+const QString serviceDown = u"ERROR: Unable to retrieve device list!"_s;
 
-QStringList ids(const QList<Device>& devices)
+// "id/name/version" per device.
+QStringList shown(const QList<Device>& devices)
 {
     QStringList list;
     for (const Device& device : devices)
-        list.append(device.id);
+        list.append(device.id + u'/' + device.name + u'/' + device.iosVersion);
     return list;
 }
 
@@ -39,111 +39,84 @@ class DevicesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init()
-    {
-        m_sandbox.emplace();
-    }
-
+    void init() { m_sandbox.emplace(); }
     void cleanup() { m_sandbox.reset(); }
 
     void listing_data()
     {
-        QTest::addColumn<QStringList>("printed");
+        QTest::addColumn<QStringList>("printed"); // lines of idevice_id, each a phone with this name and version
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("ios");
         QTest::addColumn<QStringList>("expected");
-
-        QTest::newRow("25 characters among empty and blank lines")
-            << QStringList{phoneA, QString(), QStringLiteral("  \t ")} << QStringList{phoneA};
-        QTest::newRow("40 hexadecimal digits") << QStringList{QStringLiteral("a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2")}
-                                               << QStringList{QStringLiteral("a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2")};
-        QTest::newRow("spaces and tabs around") << QStringList{QStringLiteral(" \t") + phoneA + QStringLiteral("\t ")}
-                                                << QStringList{phoneA};
-        QTest::newRow("19 hexadecimal characters") << QStringList{QStringLiteral("0123456789ABCDEF012")} << QStringList{};
-        QTest::newRow("error line") << QStringList{QStringLiteral("ERROR: Unable to retrieve device list!")} << QStringList{};
-        QTest::newRow("order kept") << QStringList{phoneB, phoneA} << QStringList{phoneB, phoneA};
+        const QString a = phoneA + u"/iPhone/17.4"_s;
+        QTest::newRow("25 characters among empty and blank lines") << QStringList{phoneA, QString(), u"  \t "_s} << "iPhone" << "17.4"
+                                                                   << QStringList{a};
+        QTest::newRow("40 hexadecimal digits") << QStringList{u"a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2"_s} << "iPhone" << "17.4"
+                                               << QStringList{u"a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2/iPhone/17.4"_s};
+        // (ideviceinfo knows no phone under the trimmed id)
+        QTest::newRow("spaces and tabs around") << QStringList{u" \t"_s + phoneA + u"\t "_s} << "iPhone" << "17.4"
+                                                << QStringList{phoneA + u"/iPhone/?"_s};
+        QTest::newRow("19 hexadecimal characters") << QStringList{u"0123456789ABCDEF012"_s} << "iPhone" << "17.4" << QStringList{};
+        QTest::newRow("error line") << QStringList{serviceDown} << "iPhone" << "17.4" << QStringList{};
+        QTest::newRow("order kept") << QStringList{phoneB, phoneA} << "iPhone" << "17.4" << QStringList{phoneB + u"/iPhone/17.4"_s, a};
+        QTest::newRow("name and version") << QStringList{phoneA} << "iPhone Ани" << "17.4.1" << QStringList{phoneA + u"/iPhone Ани/17.4.1"_s};
+        QTest::newRow("no name") << QStringList{phoneA} << QString() << "16.0" << QStringList{phoneA + u"/iPhone/16.0"_s};
+        QTest::newRow("version without a dot") << QStringList{phoneA} << "Phone" << "17" << QStringList{phoneA + u"/Phone/?"_s};
+        QTest::newRow("not a version") << QStringList{phoneA} << "Phone" << "17.4 beta" << QStringList{phoneA + u"/Phone/?"_s};
     }
 
+    // The first phone is selected, and ready when its version is known.
     void listing()
     {
         QFETCH(QStringList, printed);
+        QFETCH(QString, name);
+        QFETCH(QString, ios);
         QFETCH(QStringList, expected);
         for (const QString& line : printed)
-            m_sandbox->world.addDevice(line, QStringLiteral("iPhone"), QStringLiteral("17.4"));
+            m_sandbox->world.addDevice(line, name, ios);
         m_sandbox->world.write();
-
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(ids(store.devices()), expected);
-        QCOMPARE(store.selectedDevice(), expected.isEmpty() ? std::nullopt : std::optional<QString>(expected.constFirst()));
+        QCOMPARE(shown(store.devices()), expected);
+        QCOMPARE(store.selectedDevice(), expected.isEmpty() ? std::nullopt : std::optional(expected.constFirst().section(u'/', 0, 0)));
+        QCOMPARE(store.readyDevice().has_value(), !expected.isEmpty() && !expected.constFirst().endsWith(u"/?"));
     }
 
     void deviceServiceMissingThenAnswering()
     {
-        m_sandbox->world.addDevice(phoneA, QStringLiteral("iPhone"), QStringLiteral("17.4"))
-            .addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")})
-            .write();
+        m_sandbox->world.addDevice(phoneA, u"iPhone"_s, u"17.4"_s).addFailure({.command = u"idevice_id"_s, .error = serviceDown}).write();
         Store store(storeOptions());
         QSignalSpy notices(&store, &Store::noticeChanged);
         QCoro::waitFor(store.refreshDevices());
         QCoro::waitFor(store.refreshDevices());
         QVERIFY(store.deviceServiceMissing());
-        QCOMPARE(store.notice(), std::optional(deviceServiceNotice()));
+        QCOMPARE(store.notice(), deviceServiceNotice());
         QCOMPARE(notices.count(), 1); // said once, not at every poll
 
         m_sandbox->world.clearFailures().write();
         QCoro::waitFor(store.refreshDevices());
         QVERIFY(!store.deviceServiceMissing());
         QCOMPARE(store.notice(), std::nullopt);
-        QCOMPARE(ids(store.devices()), QStringList{phoneA});
-    }
-
-    void record_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("ios");
-        QTest::addColumn<QString>("expectedName");
-        QTest::addColumn<QString>("expectedVersion");
-
-        QTest::newRow("name and version") << QStringLiteral("iPhone Ани") << QStringLiteral("17.4.1") << QStringLiteral("iPhone Ани")
-                                          << QStringLiteral("17.4.1");
-        QTest::newRow("no name") << QString() << QStringLiteral("16.0") << QStringLiteral("iPhone") << QStringLiteral("16.0");
-        QTest::newRow("version without a dot") << QStringLiteral("Phone") << QStringLiteral("17") << QStringLiteral("Phone")
-                                               << QStringLiteral("?");
-        QTest::newRow("not a version") << QStringLiteral("Phone") << QStringLiteral("17.4 beta") << QStringLiteral("Phone")
-                                       << QStringLiteral("?");
-    }
-
-    void record()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, ios);
-        QFETCH(QString, expectedName);
-        QFETCH(QString, expectedVersion);
-        m_sandbox->world.addDevice(phoneA, name, ios).write();
-
-        Store store(storeOptions());
-        QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(store.devices(), (QList<Device>{Device{phoneA, expectedName, expectedVersion}}));
-        QCOMPARE(store.readyDevice().has_value(), expectedVersion != QLatin1String("?"));
+        QCOMPARE(shown(store.devices()), QStringList{phoneA + u"/iPhone/17.4"_s});
     }
 
     // An untrusted phone is listed but never ready, and asked again on every refresh;
     // once its version is known it is not asked again and the list is not reassigned.
     void untrustedDeviceIsAskedUntilTrusted()
     {
-        m_sandbox->world.addDevice(phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("17.4.1"), false).write();
-        const QStringList versionQuery{QStringLiteral("-u"), phoneA, QStringLiteral("-k"), QStringLiteral("ProductVersion")};
-
+        m_sandbox->world.addDevice(phoneA, u"iPhone Ани"_s, u"17.4.1"_s, false).write();
+        const QStringList versionQuery{u"-u"_s, phoneA, u"-k"_s, u"ProductVersion"_s};
         Store store(storeOptions());
         QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(store.devices(), (QList<Device>{Device{phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("?")}}));
+        QCOMPARE(shown(store.devices()), QStringList{phoneA + u"/iPhone Ани/?"_s});
         QCOMPARE(store.selectedDevice(), phoneA);
         QVERIFY(!store.readyDevice());
         QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(callsWith(QStringLiteral("ideviceinfo"), versionQuery), 2);
+        QCOMPARE(callsWith(u"ideviceinfo"_s, versionQuery), 2);
 
         m_sandbox->world.setDeviceTrusted(phoneA, true).write();
         QCoro::waitFor(store.refreshDevices());
-        const Device trusted{phoneA, QStringLiteral("iPhone Ани"), QStringLiteral("17.4.1")};
+        const Device trusted{phoneA, u"iPhone Ани"_s, u"17.4.1"_s};
         QCOMPARE(store.readyDevice(), trusted);
 
         QSignalSpy changes(&store, &Store::devicesChanged);
@@ -151,58 +124,57 @@ private Q_SLOTS:
         QCoro::waitFor(store.refreshDevices());
         QCOMPARE(changes.count(), 0);
         QCOMPARE(store.devices(), QList<Device>{trusted});
-        QCOMPARE(callsWith(QStringLiteral("ideviceinfo"), versionQuery), 3);
-        QCOMPARE(callsWith(QStringLiteral("idevice_id"), QStringList{phoneA}), 3);
+        QCOMPARE(callsWith(u"ideviceinfo"_s, versionQuery), 3);
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{phoneA}), 3);
     }
 
     void selectionFollowsThePhones()
     {
-        m_sandbox->world.addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).addDevice(phoneB, QStringLiteral("B"), QStringLiteral("16.1")).write();
+        m_sandbox->world.addDevice(phoneA, u"A"_s, u"17.4"_s).addDevice(phoneB, u"B"_s, u"16.1"_s).write();
         Store store(storeOptions());
-        QCoro::waitFor(store.refreshDevices());
+        const auto refresh = [&store](SimWorld& world) {
+            world.write();
+            QCoro::waitFor(store.refreshDevices());
+        };
+        refresh(m_sandbox->world);
         QCOMPARE(store.selectedDevice(), phoneA);
 
         store.setSelectedDevice(phoneB);
-        QCoro::waitFor(store.refreshDevices());
+        refresh(m_sandbox->world);
         QCOMPARE(store.selectedDevice(), phoneB);
-        QCOMPARE(store.readyDevice()->name, QStringLiteral("B"));
+        QCOMPARE(store.readyDevice()->name, u"B"_s);
 
-        m_sandbox->world.setDeviceConnected(phoneB, false).write();
-        QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(ids(store.devices()), QStringList{phoneA});
+        refresh(m_sandbox->world.setDeviceConnected(phoneB, false));
+        QCOMPARE(shown(store.devices()), QStringList{phoneA + u"/A/17.4"_s});
         QCOMPARE(store.selectedDevice(), phoneA);
 
-        m_sandbox->world.setDeviceConnected(phoneA, false).write();
-        QCoro::waitFor(store.refreshDevices());
+        refresh(m_sandbox->world.setDeviceConnected(phoneA, false));
         QVERIFY(store.devices().isEmpty());
         QCOMPARE(store.selectedDevice(), std::nullopt);
         QVERIFY(!store.readyDevice());
 
-        m_sandbox->world.setDeviceConnected(phoneA, true).write();
-        QCoro::waitFor(store.refreshDevices());
+        refresh(m_sandbox->world.setDeviceConnected(phoneA, true));
         QCOMPARE(store.selectedDevice(), phoneA);
 
         // usbmuxd gone: the listing fails and empties the list.
-        m_sandbox->world.addFailure({.command = QStringLiteral("idevice_id"), .error = QStringLiteral("ERROR: Unable to retrieve device list!")})
-            .write();
-        QCoro::waitFor(store.refreshDevices());
+        refresh(m_sandbox->world.addFailure({.command = u"idevice_id"_s, .error = serviceDown}));
         QVERIFY(store.devices().isEmpty());
         QCOMPARE(store.selectedDevice(), std::nullopt);
     }
 
     void overlappingRefreshIsSkipped()
     {
-        m_sandbox->world.addDevice(phoneA, QStringLiteral("A"), QStringLiteral("17.4")).setTiming(QStringLiteral("device"), 300).write();
+        m_sandbox->world.addDevice(phoneA, u"A"_s, u"17.4"_s).setTiming(u"device"_s, 300).write();
         Store store(storeOptions());
         QCoro::Task<> first = store.refreshDevices();
         QCoro::Task<> second = store.refreshDevices();
         QVERIFY(second.isReady());
         QCoro::waitFor(first);
-        QCOMPARE(callsWith(QStringLiteral("idevice_id"), QStringList{QStringLiteral("-l")}), 1);
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{u"-l"_s}), 1);
 
         // The guard is released: the next refresh runs again.
         QCoro::waitFor(store.refreshDevices());
-        QCOMPARE(callsWith(QStringLiteral("idevice_id"), QStringList{QStringLiteral("-l")}), 2);
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{u"-l"_s}), 2);
     }
 
 private:
