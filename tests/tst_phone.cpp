@@ -1,5 +1,6 @@
-// Installing stored packages on a phone: the queue, the waiting file, the system-version
-// check, the install-then-upgrade retry, progress and failures.
+// Phones: listing and selection against the simulated device tools; installing stored packages
+// (the queue, the waiting file, the system-version check, the install-then-upgrade retry,
+// progress and failures).
 #include "store/store.h"
 
 #include "ipafixture.h"
@@ -9,6 +10,7 @@
 
 #include <QCoroTask>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QtTest>
 
 using namespace telmora;
@@ -19,6 +21,23 @@ namespace {
 
 const QString phone = QString::fromLatin1(SimWorld::sampleUDID); // "iPhone Jane", iOS 17.4.1
 const QString otherPhone = u"00008101-001A2B3C4D5E6F70"_s;       // the one connectDevice selects
+const QString phoneB = u"00008030-000C3D4E5F607182"_s;
+const QString serviceDown = u"ERROR: Unable to retrieve device list!"_s;
+
+// "id/name/version" per device.
+QStringList listed(const QList<Device>& devices)
+{
+    QStringList list;
+    for (const Device& device : devices)
+        list.append(device.id + u'/' + device.name + u'/' + device.iosVersion);
+    return list;
+}
+
+qsizetype callsWith(const QString& tool, const QStringList& args)
+{
+    const QList<QStringList> calls = SimWorld::calls(tool);
+    return std::count(calls.cbegin(), calls.cend(), args);
+}
 const QString noInstaller = u"no installer"_s;
 
 struct Outcome {
@@ -62,14 +81,14 @@ QStringList* record(Store& store, Signal signal, Read read)
 
 Q_DECLARE_METATYPE(Outcome)
 
-class InstallTest : public QObject {
+class PhoneTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void init()
     {
         m_sandbox.emplace();
-        m_sandbox->world.addSample();
+        m_sandbox->world.addSample().setDeviceConnected(phone, false); // plugged in by storeWith()
         m_packages = m_sandbox->filePath(u"Downloads/Telmora"_s);
         QDir().mkpath(m_packages);
     }
@@ -78,6 +97,141 @@ private Q_SLOTS:
     {
         m_store.reset();
         m_sandbox.reset();
+    }
+
+    void listing_data()
+    {
+        QTest::addColumn<QStringList>("printed"); // lines of idevice_id, each a phone with this name and version
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("ios");
+        QTest::addColumn<QStringList>("expected");
+        const QString a = otherPhone + u"/iPhone/17.4"_s;
+        QTest::newRow("25 characters among empty and blank lines") << QStringList{otherPhone, QString(), u"  \t "_s} << "iPhone" << "17.4"
+                                                                   << QStringList{a};
+        QTest::newRow("40 hexadecimal digits") << QStringList{u"a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2"_s} << "iPhone" << "17.4"
+                                               << QStringList{u"a1b2c3d4e5f6a1b2c3d4e5f6a1b2c3d4e5f6a1b2/iPhone/17.4"_s};
+        // (ideviceinfo knows no phone under the trimmed id)
+        QTest::newRow("spaces and tabs around") << QStringList{u" \t"_s + otherPhone + u"\t "_s} << "iPhone" << "17.4"
+                                                << QStringList{otherPhone + u"/iPhone/?"_s};
+        QTest::newRow("19 hexadecimal characters") << QStringList{u"0123456789ABCDEF012"_s} << "iPhone" << "17.4" << QStringList{};
+        QTest::newRow("error line") << QStringList{serviceDown} << "iPhone" << "17.4" << QStringList{};
+        QTest::newRow("order kept") << QStringList{phoneB, otherPhone} << "iPhone" << "17.4" << QStringList{phoneB + u"/iPhone/17.4"_s, a};
+        QTest::newRow("name and version") << QStringList{otherPhone} << "iPhone Ани" << "17.4.1" << QStringList{otherPhone + u"/iPhone Ани/17.4.1"_s};
+        QTest::newRow("no name") << QStringList{otherPhone} << QString() << "16.0" << QStringList{otherPhone + u"/iPhone/16.0"_s};
+        QTest::newRow("version without a dot") << QStringList{otherPhone} << "Phone" << "17" << QStringList{otherPhone + u"/Phone/?"_s};
+        QTest::newRow("not a version") << QStringList{otherPhone} << "Phone" << "17.4 beta" << QStringList{otherPhone + u"/Phone/?"_s};
+    }
+
+    // The first phone is selected, and ready when its version is known.
+    void listing()
+    {
+        QFETCH(QStringList, printed);
+        QFETCH(QString, name);
+        QFETCH(QString, ios);
+        QFETCH(QStringList, expected);
+        for (const QString& line : printed)
+            m_sandbox->world.addDevice(line, name, ios);
+        m_sandbox->world.write();
+        Store store(storeOptions());
+        QCoro::waitFor(store.refreshDevices());
+        QCOMPARE(listed(store.devices()), expected);
+        QCOMPARE(store.selectedDevice(), expected.isEmpty() ? std::nullopt : std::optional(expected.constFirst().section(u'/', 0, 0)));
+        QCOMPARE(store.readyDevice().has_value(), !expected.isEmpty() && !expected.constFirst().endsWith(u"/?"));
+    }
+
+    void deviceServiceMissingThenAnswering()
+    {
+        m_sandbox->world.addDevice(otherPhone, u"iPhone"_s, u"17.4"_s).addFailure({.command = u"idevice_id"_s, .error = serviceDown}).write();
+        Store store(storeOptions());
+        QSignalSpy notices(&store, &Store::noticeChanged);
+        QCoro::waitFor(store.refreshDevices());
+        QCoro::waitFor(store.refreshDevices());
+        QVERIFY(store.deviceServiceMissing());
+        QCOMPARE(store.notice(), deviceServiceNotice());
+        QCOMPARE(notices.count(), 1); // said once, not at every poll
+
+        m_sandbox->world.clearFailures().write();
+        QCoro::waitFor(store.refreshDevices());
+        QVERIFY(!store.deviceServiceMissing());
+        QCOMPARE(store.notice(), std::nullopt);
+        QCOMPARE(listed(store.devices()), QStringList{otherPhone + u"/iPhone/17.4"_s});
+    }
+
+    // An untrusted phone is listed but never ready, and asked again on every refresh;
+    // once its version is known it is not asked again and the list is not reassigned.
+    void untrustedDeviceIsAskedUntilTrusted()
+    {
+        m_sandbox->world.addDevice(otherPhone, u"iPhone Ани"_s, u"17.4.1"_s, false).write();
+        const QStringList versionQuery{u"-u"_s, otherPhone, u"-k"_s, u"ProductVersion"_s};
+        Store store(storeOptions());
+        QCoro::waitFor(store.refreshDevices());
+        QCOMPARE(listed(store.devices()), QStringList{otherPhone + u"/iPhone Ани/?"_s});
+        QCOMPARE(store.selectedDevice(), otherPhone);
+        QVERIFY(!store.readyDevice());
+        QCoro::waitFor(store.refreshDevices());
+        QCOMPARE(callsWith(u"ideviceinfo"_s, versionQuery), 2);
+
+        m_sandbox->world.setDeviceTrusted(otherPhone, true).write();
+        QCoro::waitFor(store.refreshDevices());
+        const Device trusted{otherPhone, u"iPhone Ани"_s, u"17.4.1"_s};
+        QCOMPARE(store.readyDevice(), trusted);
+
+        QSignalSpy changes(&store, &Store::devicesChanged);
+        QCoro::waitFor(store.refreshDevices());
+        QCoro::waitFor(store.refreshDevices());
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(store.devices(), QList<Device>{trusted});
+        QCOMPARE(callsWith(u"ideviceinfo"_s, versionQuery), 3);
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{otherPhone}), 3);
+    }
+
+    void selectionFollowsThePhones()
+    {
+        m_sandbox->world.addDevice(otherPhone, u"A"_s, u"17.4"_s).addDevice(phoneB, u"B"_s, u"16.1"_s).write();
+        Store store(storeOptions());
+        const auto refresh = [&store](SimWorld& world) {
+            world.write();
+            QCoro::waitFor(store.refreshDevices());
+        };
+        refresh(m_sandbox->world);
+        QCOMPARE(store.selectedDevice(), otherPhone);
+
+        store.setSelectedDevice(phoneB);
+        refresh(m_sandbox->world);
+        QCOMPARE(store.selectedDevice(), phoneB);
+        QCOMPARE(store.readyDevice()->name, u"B"_s);
+
+        refresh(m_sandbox->world.setDeviceConnected(phoneB, false));
+        QCOMPARE(listed(store.devices()), QStringList{otherPhone + u"/A/17.4"_s});
+        QCOMPARE(store.selectedDevice(), otherPhone);
+
+        refresh(m_sandbox->world.setDeviceConnected(otherPhone, false));
+        QVERIFY(store.devices().isEmpty());
+        QCOMPARE(store.selectedDevice(), std::nullopt);
+        QVERIFY(!store.readyDevice());
+
+        refresh(m_sandbox->world.setDeviceConnected(otherPhone, true));
+        QCOMPARE(store.selectedDevice(), otherPhone);
+
+        // usbmuxd gone: the listing fails and empties the list.
+        refresh(m_sandbox->world.addFailure({.command = u"idevice_id"_s, .error = serviceDown}));
+        QVERIFY(store.devices().isEmpty());
+        QCOMPARE(store.selectedDevice(), std::nullopt);
+    }
+
+    void overlappingRefreshIsSkipped()
+    {
+        m_sandbox->world.addDevice(otherPhone, u"A"_s, u"17.4"_s).setTiming(u"device"_s, 300).write();
+        Store store(storeOptions());
+        QCoro::Task<> first = store.refreshDevices();
+        QCoro::Task<> second = store.refreshDevices();
+        QVERIFY(second.isReady());
+        QCoro::waitFor(first);
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{u"-l"_s}), 1);
+
+        // The guard is released: the next refresh runs again.
+        QCoro::waitFor(store.refreshDevices());
+        QCOMPARE(callsWith(u"idevice_id"_s, QStringList{u"-l"_s}), 2);
     }
 
     void installsAndReportsProgress()
@@ -249,7 +403,7 @@ private Q_SLOTS:
 
     void waitingFileInstallsWhenPhoneIsPlugged()
     {
-        m_sandbox->world.setDeviceConnected(phone, false).write();
+        m_sandbox->world.write();
         const IPAFile notes = writePackage(m_packages);
         Store store(storeOptions());
         StoreTestAccess::setFiles(store, {notes});
@@ -289,10 +443,12 @@ private:
     Store& storeWith(const QList<IPAFile>& files, const std::optional<QString>& ios = {})
     {
         m_store = std::make_unique<Store>(storeOptions());
-        if (ios)
+        if (ios) {
             StoreTestAccess::connectDevice(*m_store, *ios, otherPhone);
-        else
+        } else {
+            m_sandbox->world.setDeviceConnected(phone, true).write();
             QCoro::waitFor(m_store->refreshDevices());
+        }
         StoreTestAccess::setFiles(*m_store, files);
         return *m_store;
     }
@@ -310,5 +466,5 @@ private:
     QString m_packages;
 };
 
-QTEST_GUILESS_MAIN(InstallTest)
-#include "tst_install.moc"
+QTEST_GUILESS_MAIN(PhoneTest)
+#include "tst_phone.moc"
