@@ -1,86 +1,84 @@
 // Search by ids, by name in the catalog and in the store, and the batched store-details lookup.
 #include "store/store.h"
 
-#include "sandbox.h"
 #include "httpserver.h"
+#include "sandbox.h"
 #include "storeaccess.h"
 
 #include <QCoroTask>
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QUrlQuery>
 #include <QtTest>
 
-#include <memory>
-
 using namespace telmora;
-using telmora::test::HttpServer;
-using telmora::test::SimWorld;
-using telmora::test::Sandbox;
+using namespace telmora::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString jane = QString::fromLatin1(SimWorld::sampleEmail);
+const QString lookup = u"/lookup"_s;
 
-const QByteArray catalogText = "Notes Pro Catalog: 100000001\n"
-                               "Google Maps: 585027354\n"
-                               "Yandex Maps & Navigator: 313877526\n"
-                               "Telegram: 686449807\n"
-                               "Госуслуги: 1095014811\n"
-                               "not a catalog line\n";
-
-QStringList ids(const QList<AppItem>& items, QString AppItem::*field = &AppItem::id)
+// "id name[ bundle id]" per result.
+QStringList shown(const QList<AppItem>& items)
 {
     QStringList list;
     for (const AppItem& item : items)
-        list.append(item.*field);
+        list.append(item.id + u' ' + item.name + (item.bundleID ? u' ' + *item.bundleID : QString()));
     return list;
 }
 
-bool searchedTheStore()
+QString storeSearch()
 {
-    const QList<QStringList> calls = SimWorld::calls(QStringLiteral("ipatool"));
-    return std::any_of(calls.cbegin(), calls.cend(), [](const QStringList& call) { return call.value(0) == u"search"; });
+    for (const QStringList& call : SimWorld::calls(u"ipatool"_s)) {
+        if (call.value(0) == u"search")
+            return call.join(u' ');
+    }
+    return {};
 }
 
 // The lookup service: answers the ids it knows for each country.
 HttpServer::Response lookupAnswer(const HttpServer::Request& request, const QHash<QString, QSet<QString>>& known)
 {
     const QUrlQuery query(request.query);
-    const QSet<QString> countryKnows = known.value(query.queryItemValue(QStringLiteral("country")));
+    const QSet<QString> countryKnows = known.value(query.queryItemValue(u"country"_s));
     QJsonArray results;
-    for (const QString& id : query.queryItemValue(QStringLiteral("id")).split(QLatin1Char(','))) {
-        if (!countryKnows.contains(id))
-            continue;
-        results.append(QJsonObject{{QStringLiteral("trackId"), id.toLongLong()},
-                                   {QStringLiteral("artworkUrl100"), QStringLiteral("https://example.com/") + id + QStringLiteral(".png")},
-                                   {QStringLiteral("sellerName"), QStringLiteral("Seller ") + id},
-                                   {QStringLiteral("version"), QStringLiteral("1.2")},
-                                   {QStringLiteral("formattedPrice"), QStringLiteral("Free")},
-                                   {QStringLiteral("minimumOsVersion"), 15}});
+    for (const QString& id : query.queryItemValue(u"id"_s).split(u',')) {
+        if (countryKnows.contains(id))
+            results.append(QJsonObject{{u"trackId"_s, id.toLongLong()}, {u"artworkUrl100"_s, u"https://example.com/"_s + id + u".png"_s},
+                                       {u"sellerName"_s, u"Seller "_s + id}, {u"version"_s, u"1.2"_s},
+                                       {u"formattedPrice"_s, u"Free"_s}, {u"minimumOsVersion"_s, 15}});
     }
-    HttpServer::Response response;
-    response.body = QJsonDocument(QJsonObject{{QStringLiteral("resultCount"), results.size()}, {QStringLiteral("results"), results}}).toJson();
-    return response;
+    return {.body = QJsonDocument(QJsonObject{{u"resultCount"_s, results.size()}, {u"results"_s, results}}).toJson()};
 }
 
+// Sizes of the id lists asked for in one country, largest first.
 QList<int> chunkSizes(const QStringList& queries, const QString& country)
 {
     QList<int> sizes;
     for (const QString& raw : queries) {
         const QUrlQuery query(raw);
-        if (query.queryItemValue(QStringLiteral("country")) == country)
-            sizes.append(static_cast<int>(query.queryItemValue(QStringLiteral("id")).split(QLatin1Char(',')).size()));
+        if (query.queryItemValue(u"country"_s) == country)
+            sizes.append(int(query.queryItemValue(u"id"_s).split(u',').size()));
     }
     std::sort(sizes.begin(), sizes.end(), std::greater<>());
     return sizes;
 }
 
+struct Search {
+    QString query;
+    QStringList results = {};
+    QString error = {};
+    QString call = {};                 // the store search run, if any
+    QString session = QStringLiteral("in"); // "out", or "lost": the Store believes Jane is in, the tool has no session
+    QString toolError = {};            // injected into `ipatool search`
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Search)
 
 class SearchTest : public QObject {
     Q_OBJECT
@@ -88,20 +86,21 @@ class SearchTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile catalog(m_resources.filePath(QStringLiteral("AppsList.txt")));
+        QFile catalog(m_resources.filePath(u"AppsList.txt"_s));
         QVERIFY(catalog.open(QIODevice::WriteOnly));
-        catalog.write(catalogText);
+        catalog.write("Notes Pro Catalog: 100000001\nGoogle Maps: 585027354\nYandex Maps & Navigator: 313877526\n"
+                      "Telegram: 686449807\nГосуслуги: 1095014811\nnot a catalog line\n");
     }
 
     void init()
     {
         m_sandbox.emplace();
         m_sandbox->world.addSample()
-            .addApp(QStringLiteral("100000009"), QStringLiteral("com.example.noteslite"), QStringLiteral("Notes Lite"))
-            .addVersion(QStringLiteral("100000009"), {.id = QStringLiteral("800000009"), .display = QStringLiteral("1.0")})
+            .addApp(u"100000009"_s, u"com.example.noteslite"_s, u"Notes Lite"_s)
+            .addVersion(u"100000009"_s, {.id = u"800000009"_s, .display = u"1.0"_s})
             .write();
         m_server = std::make_unique<HttpServer>();
-        m_store = std::make_unique<Store>(test::storeOptions(m_server->url(QStringLiteral("/lookup")), m_resources.path()));
+        m_store = std::make_unique<Store>(storeOptions(m_server->url(lookup), m_resources.path()));
     }
 
     void cleanup()
@@ -111,190 +110,125 @@ private Q_SLOTS:
         m_sandbox.reset();
     }
 
-    void idSearchNeedsNoTool_data()
+    void search_data()
     {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QStringList>("ids");
-        QTest::addColumn<QStringList>("names");
-        QTest::newRow("catalog hit and unknown id") << "585027354, 999999999" << QStringList{"585027354", "999999999"}
-                                                    << QStringList{"Google Maps", "ID 999999999"};
-        QTest::newRow("repeated ids repeat") << "686449807,686449807" << QStringList{"686449807", "686449807"}
-                                             << QStringList{"Telegram", "Telegram"};
-        QTest::newRow("spaces and tabs around terms") << " 123456 ,\t7654321\t" << QStringList{"123456", "7654321"}
-                                                      << QStringList{"ID 123456", "ID 7654321"};
-        QTest::newRow("no terms at all") << "," << QStringList{} << QStringList{};
+        QTest::addColumn<Search>("row");
+        const QString catalogOnly = u"Без входа поиск идёт только по каталогу."_s;
+        const QString args = u" --limit 25 --format json --non-interactive"_s;
+        const QStringList maps{u"585027354 Google Maps"_s, u"313877526 Yandex Maps & Navigator"_s};
+        QTest::newRow("catalog hit and unknown id") << Search{u"585027354, 999999999"_s, {u"585027354 Google Maps"_s, u"999999999 ID 999999999"_s}};
+        QTest::newRow("repeated ids repeat") << Search{u"686449807,686449807"_s, {u"686449807 Telegram"_s, u"686449807 Telegram"_s}};
+        QTest::newRow("spaces and tabs around ids") << Search{u" 123456 ,\t7654321\t"_s, {u"123456 ID 123456"_s, u"7654321 ID 7654321"_s}};
+        QTest::newRow("no terms at all") << Search{u","_s};
+        QTest::newRow("blank query does nothing") << Search{u" \t\n "_s};
+        QTest::newRow("signed out: any capitalisation") << Search{u"mAP"_s, maps, catalogOnly, {}, u"out"_s};
+        QTest::newRow("signed out: five digits are a name") << Search{u"12345"_s, {}, catalogOnly, {}, u"out"_s};
+        QTest::newRow("signed out: the whole query with its comma") << Search{u"Notes Pro, Catalog"_s, {}, catalogOnly, {}, u"out"_s};
+        QTest::newRow("signed out: Cyrillic in other capitals") << Search{u"госУСЛУГИ"_s, {u"1095014811 Госуслуги"_s}, catalogOnly, {}, u"out"_s};
+        // The store also finds 100000001 ("Notes Pro"): the catalog's entry stays, once.
+        QTest::newRow("store results after catalog hits, no repeats")
+            << Search{u"  Notes "_s, {u"100000001 Notes Pro Catalog"_s, u"100000009 Notes Lite com.example.noteslite"_s}, {}, u"search Notes"_s + args};
+        QTest::newRow("store failure keeps catalog hits")
+            << Search{u"maps"_s, maps, u"Apple временно ограничила запросы. Подождите несколько минут."_s, u"search maps"_s + args, u"in"_s,
+                      u"rate limited by Apple (HTTP 429)"_s};
+        QTest::newRow("lost session opens the form") << Search{u"Telegram"_s, {u"686449807 Telegram"_s}, {}, u"search Telegram"_s + args, u"lost"_s};
     }
 
-    void idSearchNeedsNoTool()
+    void search()
     {
-        QFETCH(QString, query);
-        QFETCH(QStringList, ids);
-        QFETCH(QStringList, names);
-        search(query);
-        QCOMPARE(::ids(m_store->results()), ids);
-        QCOMPARE(::ids(m_store->results(), &AppItem::name), names);
-        QVERIFY(m_store->searched());
-        QVERIFY(!m_store->searching());
-        QVERIFY(!m_store->searchError());
-        QVERIFY(!searchedTheStore());
-    }
-
-    void blankQueryDoesNothing()
-    {
-        m_store->setQuery(QStringLiteral(" \t\n "));
+        QFETCH(Search, row);
+        if (!row.toolError.isEmpty())
+            m_sandbox->world.addFailure({.command = u"ipatool search"_s, .error = row.toolError}).write();
+        if (row.session == u"in")
+            SimWorld::signIn(jane);
+        QCoro::waitFor(m_store->checkAuth(false));
+        if (row.session == u"lost")
+            StoreTestAccess::setEmail(*m_store, jane);
+        m_store->setQuery(row.query);
         QSignalSpy searching(m_store.get(), &Store::searchingChanged);
         QCoro::waitFor(m_store->search());
-        QCOMPARE(searching.count(), 0);
-        QVERIFY(!m_store->searched());
-        QVERIFY(m_store->results().isEmpty());
-    }
 
-    void signedOutSearchesOnlyTheCatalog_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QStringList>("ids");
-        QTest::newRow("any capitalisation") << "mAP" << QStringList{"585027354", "313877526"};
-        QTest::newRow("five digits are a name") << "12345" << QStringList{};
-        QTest::newRow("the whole query with its comma") << "Notes Pro, Catalog" << QStringList{};
-        QTest::newRow("Cyrillic in other capitals") << "госУСЛУГИ" << QStringList{"1095014811"};
-    }
-
-    void signedOutSearchesOnlyTheCatalog()
-    {
-        QFETCH(QString, query);
-        QFETCH(QStringList, ids);
-        search(query, false);
-        QCOMPARE(::ids(m_store->results()), ids);
-        QCOMPARE(m_store->searchError(), std::optional<QString>(QStringLiteral("Без входа поиск идёт только по каталогу.")));
-        QVERIFY(m_store->searched());
-        QVERIFY(!searchedTheStore());
-    }
-
-    void storeResultsFollowCatalogHitsWithoutRepeats()
-    {
-        search(QStringLiteral("  Notes "));
-        // The store also finds 100000001 ("Notes Pro"): the catalog's entry stays, once.
-        QCOMPARE(::ids(m_store->results()), (QStringList{QStringLiteral("100000001"), QStringLiteral("100000009")}));
-        QCOMPARE(::ids(m_store->results(), &AppItem::name), (QStringList{QStringLiteral("Notes Pro Catalog"), QStringLiteral("Notes Lite")}));
-        QCOMPARE(m_store->results().at(1).bundleID, std::optional<QString>(QStringLiteral("com.example.noteslite")));
-        QVERIFY(!m_store->searchError());
-        QVERIFY(SimWorld::calls(QStringLiteral("ipatool"))
-                    .contains(QStringList{"search", "Notes", "--limit", "25", "--format", "json", "--non-interactive"}));
-    }
-
-    void storeFailureKeepsCatalogHits()
-    {
-        m_sandbox->world.addFailure({.command = QStringLiteral("ipatool search"), .error = QStringLiteral("rate limited by Apple (HTTP 429)")})
-            .write();
-        search(QStringLiteral("maps"));
-        QCOMPARE(::ids(m_store->results()), (QStringList{QStringLiteral("585027354"), QStringLiteral("313877526")}));
-        QCOMPARE(m_store->searchError(),
-                 std::optional<QString>(QStringLiteral("Apple временно ограничила запросы. Подождите несколько минут.")));
-        QVERIFY(!m_store->showLogin());
-    }
-
-    void lostSessionDuringSearchOpensTheForm()
-    {
-        // The Store believes Jane is signed in; the tool has no session.
-        StoreTestAccess::setEmail(*m_store, jane);
-        m_store->setQuery(QStringLiteral("Telegram"));
-        QCoro::waitFor(m_store->search());
-        QVERIFY(m_store->showLogin());
-        QCOMPARE(m_store->loginEmailHint(), jane);
-        QVERIFY(!m_store->email());
-        QVERIFY(!m_store->searchError());
-        QCOMPARE(::ids(m_store->results()), QStringList{QStringLiteral("686449807")});
+        QCOMPARE(shown(m_store->results()), row.results);
+        QCOMPARE(m_store->searchError().value_or(QString()), row.error);
+        QCOMPARE(storeSearch(), row.call);
+        const bool blank = row.query.trimmed().isEmpty();
+        QCOMPARE(m_store->searched(), !blank);
+        QCOMPARE(searching.isEmpty(), blank);
         QVERIFY(!m_store->searching());
+        QCOMPARE(m_store->showLogin(), row.session == u"lost");
+        QCOMPARE(m_store->loginEmailHint(), row.session == u"lost" ? jane : QString());
+        QCOMPARE(m_store->email().has_value(), row.session == u"in");
     }
 
     void detailsAreLookedUpOncePerBatch()
     {
-        QHash<QString, QSet<QString>> known{{QStringLiteral("ru"), {QStringLiteral("585027354")}},
-                                            {QStringLiteral("us"), {QStringLiteral("686449807")}}};
-        m_server->handle(QStringLiteral("/lookup"), [known](const HttpServer::Request& request) { return lookupAnswer(request, known); });
-        m_store->requestDetails(QStringLiteral("585027354"));
-        m_store->requestDetails(QStringLiteral("585027354"));
-        m_store->requestDetails(QStringLiteral("686449807"));
-        m_store->requestDetails(QStringLiteral("585027354"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_store->details().contains(QStringLiteral("686449807")), 20000);
+        const QHash<QString, QSet<QString>> known{{u"ru"_s, {u"585027354"_s}}, {u"us"_s, {u"686449807"_s}}};
+        m_server->handle(lookup, [known](const HttpServer::Request& request) { return lookupAnswer(request, known); });
+        for (const QString& id : {u"585027354"_s, u"585027354"_s, u"686449807"_s, u"585027354"_s})
+            m_store->requestDetails(id);
+        QTRY_VERIFY_WITH_TIMEOUT(m_store->details().contains(u"686449807"_s), 20000);
         // One batch: one request per country, the second only for what the first missed.
-        QCOMPARE(m_server->requestCount(QStringLiteral("/lookup")), 2);
-        const QUrlQuery first(m_server->queries(QStringLiteral("/lookup")).at(0));
-        QCOMPARE(first.queryItemValue(QStringLiteral("country")), QStringLiteral("ru"));
-        QCOMPARE(QUrlQuery(m_server->queries(QStringLiteral("/lookup")).at(1)).queryItemValue(QStringLiteral("id")),
-                 QStringLiteral("686449807"));
+        const QStringList queries = m_server->queries(lookup);
+        QCOMPARE(queries.size(), 2);
+        QCOMPARE(QUrlQuery(queries.at(0)).queryItemValue(u"country"_s), u"ru"_s);
+        QCOMPARE(QUrlQuery(queries.at(1)).queryItemValue(u"id"_s), u"686449807"_s);
 
-        const AppDetails details = m_store->details().value(QStringLiteral("585027354"));
-        QCOMPARE(details.artwork, std::optional<QUrl>(QUrl(QStringLiteral("https://example.com/585027354.png"))));
-        QCOMPARE(details.seller, std::optional<QString>(QStringLiteral("Seller 585027354")));
-        QCOMPARE(details.version, std::optional<QString>(QStringLiteral("1.2")));
-        QCOMPARE(details.price, std::optional<QString>(QStringLiteral("Free")));
+        const AppDetails details = m_store->details().value(u"585027354"_s);
+        QCOMPARE(details.artwork, QUrl(u"https://example.com/585027354.png"_s));
+        QCOMPARE(details.seller, u"Seller 585027354"_s);
+        QCOMPARE(details.version, u"1.2"_s);
+        QCOMPARE(details.price, u"Free"_s);
         QVERIFY(!details.minOS); // not a string in this answer
 
         // Asked again later, also for an id that was never found: no new request.
-        m_store->requestDetails(QStringLiteral("585027354"));
-        m_store->requestDetails(QStringLiteral("686449807"));
+        m_store->requestDetails(u"585027354"_s);
+        m_store->requestDetails(u"686449807"_s);
         QTest::qWait(600);
-        QCOMPARE(m_server->requestCount(QStringLiteral("/lookup")), 2);
+        QCOMPARE(m_server->requestCount(lookup), 2);
     }
 
     void manyIdsAreAskedInChunksPerCountry()
     {
         QHash<QString, QSet<QString>> known;
-        QStringList requested;
-        for (int i = 0; i < 400; ++i) {
-            const QString id = QString::number(500000000 + i);
-            requested.append(id);
-            known[i % 4 == 0 ? QStringLiteral("us") : QStringLiteral("ru")].insert(id);
-        }
-        m_server->handle(QStringLiteral("/lookup"), [known](const HttpServer::Request& request) { return lookupAnswer(request, known); });
-        for (const QString& id : std::as_const(requested))
-            m_store->requestDetails(id);
+        for (int i = 0; i < 400; ++i)
+            known[i % 4 == 0 ? u"us"_s : u"ru"_s].insert(QString::number(500000000 + i));
+        m_server->handle(lookup, [known](const HttpServer::Request& request) { return lookupAnswer(request, known); });
+        for (int i = 0; i < 400; ++i)
+            m_store->requestDetails(QString::number(500000000 + i));
         QTRY_COMPARE_WITH_TIMEOUT(m_store->details().size(), 400, 30000);
-        const QStringList queries = m_server->queries(QStringLiteral("/lookup"));
-        QCOMPARE(chunkSizes(queries, QStringLiteral("ru")), (QList<int>{150, 150, 100}));
-        QCOMPARE(chunkSizes(queries, QStringLiteral("us")), QList<int>{100});
+        const QStringList queries = m_server->queries(lookup);
+        QCOMPARE(chunkSizes(queries, u"ru"_s), (QList<int>{150, 150, 100}));
+        QCOMPARE(chunkSizes(queries, u"us"_s), QList<int>{100});
         QCOMPARE(queries.size(), 4);
     }
 
     void unusableAnswersGiveNoDetailsAndNoRetry()
     {
-        m_server->route(QStringLiteral("/lookup"), {.body = "<html>busy</html>"});
-        m_store->requestDetails(QStringLiteral("585027354"));
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(QStringLiteral("/lookup")), 2, 20000);
+        m_server->route(lookup, {.body = "<html>busy</html>"});
+        m_store->requestDetails(u"585027354"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(lookup), 2, 20000);
         QTest::qWait(300);
         QVERIFY(m_store->details().isEmpty());
-        m_store->requestDetails(QStringLiteral("585027354"));
+        m_store->requestDetails(u"585027354"_s);
         QTest::qWait(600);
-        QCOMPARE(m_server->requestCount(QStringLiteral("/lookup")), 2);
+        QCOMPARE(m_server->requestCount(lookup), 2);
     }
 
     void destroyingTheStoreMidSearchOrLookupIsSafe()
     {
-        m_sandbox->world.setTiming(QStringLiteral("command"), 1000); // one second at the default speed
-        m_sandbox->world.write();
+        m_sandbox->world.setTiming(u"command"_s, 1000).write(); // one second at the default speed
         SimWorld::signIn(jane);
         StoreTestAccess::setEmail(*m_store, jane);
-        m_server->route(QStringLiteral("/lookup"), {.body = "{\"results\":[]}", .delayMs = 1000});
-        m_store->requestDetails(QStringLiteral("585027354"));
-        m_store->setQuery(QStringLiteral("Notes"));
+        m_server->route(lookup, {.body = "{\"results\":[]}", .delayMs = 1000});
+        m_store->requestDetails(u"585027354"_s);
+        m_store->setQuery(u"Notes"_s);
         m_store->search();
-        QTRY_VERIFY_WITH_TIMEOUT(searchedTheStore() && m_server->requestCount(QStringLiteral("/lookup")) == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!storeSearch().isEmpty() && m_server->requestCount(lookup) == 1, 20000);
         m_store.reset();
         QTest::qWait(2000);
     }
 
 private:
-    // Searches for `query` as Jane, or signed out, once the Store knows which.
-    void search(const QString& query, bool signedIn = true)
-    {
-        if (signedIn)
-            SimWorld::signIn(jane);
-        QCoro::waitFor(m_store->checkAuth(false));
-        m_store->setQuery(query);
-        QCoro::waitFor(m_store->search());
-    }
-
     QTemporaryDir m_resources;
     std::optional<Sandbox> m_sandbox;
     std::unique_ptr<HttpServer> m_server;
