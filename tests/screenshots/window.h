@@ -41,15 +41,15 @@ struct WindowHand {
         for (QChar character : text)
             QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(character), Qt::NoModifier);
     }
-    // Ticks a catalog tile's checkbox, which shows while the pointer is over the tile.
+    // Ticks a catalog tile's checkbox, which is made while the pointer is over the tile.
     bool checkTile(const QString& id) const
     {
         QQuickItem* tile = item(QStringLiteral("tile_") + id);
-        QQuickItem* check = tile ? findItem(tile, QStringLiteral("tileCheck"), false) : nullptr;
-        if (!check)
+        QQuickItem* check = nullptr;
+        if (!tile)
             return false;
         QTest::mouseMove(window, tile->mapToScene(QPointF(20, 20)).toPoint());
-        if (!QTest::qWaitFor([check] { return check->isVisible(); }, 5000))
+        if (!QTest::qWaitFor([&] { return (check = findItem(tile, QStringLiteral("tileCheck"))) != nullptr; }, 5000))
             return false;
         QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(check));
         return true;
