@@ -13,7 +13,6 @@
 #include "update/publish.h"
 #include "update/signature.h"
 
-#include <QDirIterator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -24,46 +23,21 @@
 using namespace telmora;
 using telmora::test::DrivenApp;
 using telmora::test::HttpServer;
+using namespace Qt::Literals::StringLiterals;
 
 // Every action and wait of the walk: on failure, what the window showed.
 #define CHECK(done) QVERIFY2(done, m_app->failure())
 
 namespace {
 
-const QString telegramRow = QStringLiteral("row_686449807");
-const QString anna = QStringLiteral("anna@example.com");
-const QString max = QStringLiteral("max@example.com");
-const QString installAgain = QStringLiteral("Установить снова");
-constexpr qint64 runningBuild = 5;
-constexpr qint64 offeredBuild = 6;
+const QString telegramRow = u"row_686449807"_s;
+const QString anna = u"anna@example.com"_s;
+const QString max = u"max@example.com"_s;
 
-void copyFolder(const QString& from, const QString& to)
-{
-    QDir().mkpath(to);
-    QDirIterator entries(from, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        const QString source = entries.next();
-        const QString target = QDir(to).filePath(QDir(from).relativeFilePath(source));
-        if (entries.fileInfo().isDir())
-            QDir().mkpath(target);
-        else if (!QFile::copy(source, target)) // permissions come along
-            qFatal("cannot copy %s", qPrintable(source));
-    }
-}
-
-std::optional<QVariantMap> readPlist(const QString& path)
+QByteArray contents(const QString& path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? readPlistDictionary(file.readAll()) : std::nullopt;
-}
-
-// The XML form a release writes; every value of the package's dictionary is text.
-QByteArray xmlPlist(const QVariantMap& dictionary)
-{
-    QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n");
-    for (auto entry = dictionary.cbegin(); entry != dictionary.cend(); ++entry)
-        xml += QStringLiteral("\t<key>%1</key>\n\t<string>%2</string>\n").arg(entry.key().toHtmlEscaped(), entry.value().toString().toHtmlEscaped());
-    return (xml + QStringLiteral("</dict>\n</plist>\n")).toUtf8();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -78,34 +52,38 @@ class EndToEndTest : public QObject {
     bool m_walkBroken = false;
 
     QString sandbox(const QString& relative) const { return m_sandbox.filePath(relative); }
-    QString package() const { return sandbox(QStringLiteral("apps/Telmora.app")); }
-    QString launchRecord() const { return sandbox(QStringLiteral("launched")); }
+    QString package() const { return sandbox(u"apps/Telmora.app"_s); }
+    QString launchRecord() const { return sandbox(u"launched"_s); }
 
-    // The built package, updating itself from the local feed with this test's key.
+    // The built package as build 5, updating itself from the local feed with this test's key.
     bool installPackage()
     {
-        copyFolder(QStringLiteral(TELMORA_APP_DIR), package());
-        const QString infoPath = package() + QStringLiteral("/Resources/Info.plist");
-        QVariantMap info = readPlist(infoPath).value_or(QVariantMap());
-        info.insert(QStringLiteral("CFBundleVersion"), QString::number(runningBuild));
-        info.insert(QStringLiteral("TelmoraUpdateFeed"), m_server.url(QStringLiteral("/feed.json")).toString());
-        info.insert(QStringLiteral("TelmoraUpdateKey"), QString::fromLatin1(m_key.rawPublicKey().toBase64()));
-        QFile file(infoPath);
-        return info.contains(QStringLiteral("CFBundleIdentifier")) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            && file.write(xmlPlist(info)) > 0;
+        if (QProcess::execute(u"cp"_s, {u"-a"_s, QStringLiteral(TELMORA_APP_DIR), package()}) != 0)
+            return false;
+        QFile file(package() + u"/Resources/Info.plist"_s);
+        QString info = QString::fromUtf8(contents(file.fileName()));
+        const QList<std::pair<QString, QString>> values{{u"CFBundleVersion"_s, u"5"_s},
+                                                        {u"TelmoraUpdateFeed"_s, m_server.url(u"/feed.json"_s).toString()},
+                                                        {u"TelmoraUpdateKey"_s, QString::fromLatin1(m_key.rawPublicKey().toBase64())}};
+        for (const auto& [key, value] : values) {
+            info.replace(QRegularExpression(u"(<key>%1</key>\\s*<string>)[^<]*"_s.arg(key)), u"\\1"_s + value.toHtmlEscaped());
+            if (!info.contains(u"<string>"_s + value.toHtmlEscaped()))
+                return false;
+        }
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(info.toUtf8()) > 0;
     }
 
     // A signed newer build, whose `telmora` writes its version into launchRecord() when it starts.
     void publishUpdate()
     {
-        const test::PackageSpec spec{.version = QStringLiteral("2.0"), .launchRecord = launchRecord()};
-        const QString release = test::makePackage(sandbox(QStringLiteral("release")), spec);
+        const test::PackageSpec spec{.version = u"2.0"_s, .launchRecord = launchRecord()};
+        const QString release = test::makePackage(sandbox(u"release"_s), spec);
         signPackage(release, m_key);
-        const QString archive = sandbox(QStringLiteral("Telmora-2.0.zip"));
+        const QString archive = sandbox(u"Telmora-2.0.zip"_s);
         packFolder(release, archive);
-        m_server.route(QStringLiteral("/Telmora-2.0.zip"), HttpServer::fileResponse(archive));
-        const FeedEntry entry{offeredBuild, spec.version, QStringLiteral("Новое"), QStringLiteral("Telmora-2.0.zip"), QStringLiteral("linux")};
-        m_server.route(QStringLiteral("/feed.json"), {.body = makeUpdateFeed(entry, archive, m_key)});
+        m_server.route(u"/Telmora-2.0.zip"_s, HttpServer::fileResponse(archive));
+        const FeedEntry entry{6, spec.version, u"Новое"_s, u"Telmora-2.0.zip"_s, u"linux"_s};
+        m_server.route(u"/feed.json"_s, {.body = makeUpdateFeed(entry, archive, m_key)});
     }
 
     // Only the sandbox: nothing of the user's home, desktop session or proxies reaches the app.
@@ -115,37 +93,28 @@ class EndToEndTest : public QObject {
         for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DOWNLOAD_DIR", "TELMORA_DEMO",
                                  "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"})
             environment.remove(QString::fromLatin1(name));
-        environment.insert(QStringLiteral("HOME"), sandbox(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), sandbox(QStringLiteral("runtime")));
-        environment.insert(QStringLiteral("TMPDIR"), sandbox(QStringLiteral("tmp")));
-        // An address where no bus answers: left unset, the bus library may start a session bus of its own.
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + sandbox(QStringLiteral("runtime/no-bus")));
-        environment.insert(QStringLiteral("CRVEL_BIN_DIR"), QStringLiteral(TELMORA_SIM_BIN_DIR));
-        environment.insert(QStringLiteral("TELMORA_SIM_WORLD"), QStringLiteral(TELMORA_SOURCE_DIR "/sim/worlds/demo.json"));
-        environment.insert(QStringLiteral("TELMORA_SIM_SPEED"), QStringLiteral("20"));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+        // DBUS_SESSION_BUS_ADDRESS: where no bus answers; left unset, the bus library may start a bus of its own.
+        const QList<std::pair<QString, QString>> values{
+            {u"HOME"_s, sandbox(u"home"_s)}, {u"XDG_RUNTIME_DIR"_s, sandbox(u"runtime"_s)}, {u"TMPDIR"_s, sandbox(u"tmp"_s)},
+            {u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path="_s + sandbox(u"runtime/no-bus"_s)}, {u"CRVEL_BIN_DIR"_s, QStringLiteral(TELMORA_SIM_BIN_DIR)},
+            {u"TELMORA_SIM_WORLD"_s, QStringLiteral(TELMORA_SOURCE_DIR "/sim/worlds/demo.json")}, {u"TELMORA_SIM_SPEED"_s, u"20"_s},
+            {u"QT_QPA_PLATFORM"_s, u"offscreen"_s}, {u"QT_QUICK_BACKEND"_s, u"software"_s}};
+        for (const auto& [name, value] : values)
+            environment.insert(name, value);
         return environment;
     }
 
-    QStringList telegramFiles()
-    {
-        return m_app->names(QStringLiteral("file_")).filter(QStringLiteral("Telegram"));
-    }
+    QStringList telegramFiles() { return m_app->names(u"file_"_s).filter(u"Telegram"_s); }
     // Nothing downloading or installing any more.
-    bool idle() { return m_app->names(QStringLiteral("job_")).isEmpty() && !m_app->shown(QStringLiteral("installSpinner")); }
+    bool idle() { return m_app->names(u"job_"_s).isEmpty() && !m_app->shown(u"installSpinner"_s); }
 
     // A sheet is closed once its view is gone and its popup has finished closing: until then
     // the dimmed window takes the clicks.
-    bool sheetClosed(const QString& view)
-    {
-        return m_app->waitUntilGone(view) && m_app->waitUntilGone(QStringLiteral("sheet"));
-    }
+    bool sheetClosed(const QString& view) { return m_app->waitUntilGone(view) && m_app->waitUntilGone(u"sheet"_s); }
 
     bool switchAccount(const QString& email)
     {
-        return m_app->click(QStringLiteral("accountButton")) && m_app->click(QStringLiteral("account_") + email)
-            && m_app->waitForText(QStringLiteral("accountTitle"), email);
+        return m_app->click(u"accountButton"_s) && m_app->click(u"account_"_s + email) && m_app->waitForText(u"accountTitle"_s, email);
     }
 
     // The shown rows of this prefix, top to bottom.
@@ -154,7 +123,7 @@ class EndToEndTest : public QObject {
         QStringList rows = m_app->names(prefix);
         QHash<QString, double> top;
         for (const QString& row : std::as_const(rows))
-            top.insert(row, m_app->get(row, QStringLiteral("y")).toDouble());
+            top.insert(row, m_app->get(row, u"y"_s).toDouble());
         std::sort(rows.begin(), rows.end(), [&](const QString& a, const QString& b) { return top.value(a) < top.value(b); });
         return rows;
     }
@@ -165,163 +134,142 @@ private Q_SLOTS:
         QVERIFY(m_sandbox.isValid());
         for (const char* folder : {"home", "runtime", "tmp", "apps"})
             QVERIFY(QDir().mkpath(sandbox(QString::fromLatin1(folder))));
-        QVERIFY(QFile::setPermissions(sandbox(QStringLiteral("runtime")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::setPermissions(sandbox(u"runtime"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         QVERIFY(installPackage());
         publishUpdate();
         m_app = std::make_unique<DrivenApp>(QDir::cleanPath(QStringLiteral(TELMORA_APP_DIR "/../screenshots/e2e")));
         // Started from its home folder, as a desktop starts it.
-        CHECK(m_app->start(package() + QStringLiteral("/telmora"), {QStringLiteral("--appearance"), QStringLiteral("light")}, environment(),
-                           sandbox(QStringLiteral("home")), sandbox(QStringLiteral("runtime/drive"))));
+        CHECK(m_app->start(package() + u"/telmora"_s, {u"--appearance"_s, u"light"_s}, environment(), sandbox(u"home"_s), sandbox(u"runtime/drive"_s)));
     }
     void init()
     {
         if (m_walkBroken)
             QSKIP("an earlier step of the walk failed");
+        m_app->setStep(QString::fromLatin1(QTest::currentTestFunction()));
     }
-    void cleanup() { m_walkBroken = m_walkBroken || QTest::currentTestFailed(); }
+    // A picture of where each step ends.
+    void cleanup() { m_walkBroken = m_walkBroken || QTest::currentTestFailed() || !m_app->shot(QString::fromLatin1(QTest::currentTestFunction())); }
     void cleanupTestCase() { m_app.reset(); }
 
     void signInWithTwoFactorCode()
     {
-        m_app->setStep(QStringLiteral("1-sign-in"));
         // Nobody is signed in yet: the sign-in sheet opens by itself.
-        CHECK(m_app->fill(QStringLiteral("emailField"), anna));
-        CHECK(m_app->fill(QStringLiteral("passwordField"), QStringLiteral("demo1234")));
-        CHECK(m_app->click(QStringLiteral("loginSubmit")));
-        CHECK(m_app->fill(QStringLiteral("codeField"), QStringLiteral("123456")));
-        CHECK(m_app->key(QStringLiteral("Return")));
-        CHECK(sheetClosed(QStringLiteral("loginView")));
-        CHECK(m_app->shot(QStringLiteral("1-signed-in")));
+        CHECK(m_app->fill(u"emailField"_s, anna));
+        CHECK(m_app->fill(u"passwordField"_s, u"demo1234"_s));
+        CHECK(m_app->click(u"loginSubmit"_s));
+        CHECK(m_app->fill(u"codeField"_s, u"123456"_s));
+        CHECK(m_app->key(u"Return"_s));
+        CHECK(sheetClosed(u"loginView"_s));
     }
 
-    void searchAndPressInstall()
+    void searchForTelegram()
     {
-        m_app->setStep(QStringLiteral("2-search"));
         // A catalog tile offers its checkbox while the pointer is over it.
-        CHECK(m_app->hover(QStringLiteral("tile_686449807")));
-        CHECK(m_app->waitUntilShown(QStringLiteral("tile_686449807/tileCheck")));
-        CHECK(m_app->fill(QStringLiteral("searchField"), QStringLiteral("Telegram")));
-        CHECK(m_app->key(QStringLiteral("Return")));
+        CHECK(m_app->hover(u"tile_686449807"_s) && m_app->waitUntilShown(u"tile_686449807/tileCheck"_s));
+        CHECK(m_app->fill(u"searchField"_s, u"Telegram"_s));
+        CHECK(m_app->key(u"Return"_s));
         // "Установить" once the trusted phone has been found.
-        CHECK(m_app->waitForText(telegramRow + QStringLiteral("/mainAction"), QStringLiteral("Установить")));
-        CHECK(m_app->shot(QStringLiteral("2-search-results")));
-        CHECK(m_app->click(telegramRow + QStringLiteral("/mainAction")));
+        CHECK(m_app->waitForText(telegramRow + u"/mainAction"_s, u"Установить"_s));
     }
 
     void downloadAndInstallUntilInstallAgain()
     {
-        m_app->setStep(QStringLiteral("3-install"));
+        CHECK(m_app->click(telegramRow + u"/mainAction"_s));
         // Every change of the row's status on the way, and whether "Отмена" was offered meanwhile.
         QStringList statuses;
         bool cancelOffered = false;
         const auto installedAgain = [&] {
-            const QString status = m_app->text(telegramRow + QStringLiteral("/rowStatus"));
+            const QString status = m_app->text(telegramRow + u"/rowStatus"_s);
             if (!status.isEmpty() && status != statuses.value(statuses.size() - 1))
                 statuses.append(status);
-            const QString plain = m_app->text(telegramRow + QStringLiteral("/mainActionPlain"));
+            const QString plain = m_app->text(telegramRow + u"/mainActionPlain"_s);
             cancelOffered = cancelOffered || plain == u"Отмена";
-            return plain == installAgain;
+            return plain == u"Установить снова";
         };
-        CHECK(m_app->waitFor(QStringLiteral("«Установить снова» on Telegram's row"), installedAgain));
+        CHECK(m_app->waitFor(u"«Установить снова» on Telegram's row"_s, installedAgain));
         QList<int> percentages;
-        static const QRegularExpression percentage(QStringLiteral("^(\\d{1,3})%$"));
         for (const QString& status : std::as_const(statuses)) {
-            if (const QRegularExpressionMatch match = percentage.match(status); match.hasMatch())
+            if (const auto match = QRegularExpression(u"^(\\d{1,3})%$"_s).match(status); match.hasMatch())
                 percentages.append(match.captured(1).toInt());
         }
-        const QByteArray seen = ("statuses seen: " + statuses.join(QStringLiteral(" | "))).toUtf8();
+        const QByteArray seen = ("statuses seen: " + statuses.join(u" | "_s)).toUtf8();
         QVERIFY2(!percentages.isEmpty() && std::is_sorted(percentages.cbegin(), percentages.cend()), seen.constData());
         QVERIFY2(cancelOffered, seen.constData());
-        QVERIFY(!m_app->shown(telegramRow + QStringLiteral("/rowStatus")));
-        CHECK(m_app->shot(QStringLiteral("3-installed")));
+        QVERIFY(!m_app->shown(telegramRow + u"/rowStatus"_s));
     }
 
     void olderVersionFromTheVersionsSheet()
     {
-        m_app->setStep(QStringLiteral("4-versions"));
-        CHECK(m_app->click(telegramRow, QStringLiteral("right")));
-        CHECK(m_app->click(QStringLiteral("menuVersions")));
-        CHECK(m_app->waitUntilShown(QStringLiteral("versionsView")));
+        CHECK(m_app->click(telegramRow, u"right"_s));
+        CHECK(m_app->click(u"menuVersions"_s));
+        CHECK(m_app->waitUntilShown(u"versionsView"_s));
         // Newest first; the details of the first ten rows arrive by themselves.
         QString older;
         const auto sixthHasDetails = [&] {
-            older = rowsInOrder(QStringLiteral("version_")).value(5);
-            return !older.isEmpty() && m_app->text(older + QStringLiteral("/versionSubtitle")).startsWith(u"iOS ");
+            older = rowsInOrder(u"version_"_s).value(5);
+            return !older.isEmpty() && m_app->text(older + u"/versionSubtitle"_s).startsWith(u"iOS ");
         };
-        CHECK(m_app->waitFor(QStringLiteral("details of the sixth version"), sixthHasDetails));
-        CHECK(m_app->waitForText(older + QStringLiteral("/versionAction"), QStringLiteral("Установить")));
-        CHECK(m_app->shot(QStringLiteral("4-versions-sheet")));
-        CHECK(m_app->click(older + QStringLiteral("/versionAction")));
-        CHECK(sheetClosed(QStringLiteral("versionsView")));
+        CHECK(m_app->waitFor(u"details of the sixth version"_s, sixthHasDetails));
+        CHECK(m_app->waitForText(older + u"/versionAction"_s, u"Установить"_s));
+        CHECK(m_app->shot(u"4-versions-sheet"_s));
+        CHECK(m_app->click(older + u"/versionAction"_s));
+        CHECK(sheetClosed(u"versionsView"_s));
 
-        CHECK(m_app->click(QStringLiteral("sectionDownloads")));
-        const auto twoStoredAndIdle = [&] { return telegramFiles().size() == 2 && idle(); };
-        CHECK(m_app->waitFor(QStringLiteral("two Telegram files, nothing downloading or installing"), twoStoredAndIdle));
-        CHECK(m_app->shot(QStringLiteral("4-two-versions-stored")));
+        CHECK(m_app->click(u"sectionDownloads"_s));
+        CHECK(m_app->waitFor(u"two Telegram files, nothing downloading or installing"_s, [&] { return telegramFiles().size() == 2 && idle(); }));
     }
 
     void trashAStoredFile()
     {
-        m_app->setStep(QStringLiteral("5-trash"));
-        CHECK(m_app->click(QStringLiteral("sectionDownloads")));
-        const auto storedAndIdle = [&] { return !telegramFiles().isEmpty() && idle(); };
-        CHECK(m_app->waitFor(QStringLiteral("a Telegram file, nothing downloading or installing"), storedAndIdle));
+        CHECK(m_app->click(u"sectionDownloads"_s));
+        CHECK(m_app->waitFor(u"a Telegram file, nothing downloading or installing"_s, [&] { return !telegramFiles().isEmpty() && idle(); }));
         const QString row = telegramFiles().constFirst();
-        const QString fileName = row.mid(QStringLiteral("file_").size());
-        CHECK(m_app->click(row + QStringLiteral("/fileMenu")));
-        CHECK(m_app->click(QStringLiteral("fileTrash")));
-        CHECK(m_app->click(QStringLiteral("confirmAction")));
-        CHECK(m_app->waitUntilGone(QStringLiteral("trashDialog")));
+        const QString fileName = row.mid(u"file_"_s.size());
+        CHECK(m_app->click(row + u"/fileMenu"_s));
+        CHECK(m_app->click(u"fileTrash"_s));
+        CHECK(m_app->click(u"confirmAction"_s));
+        CHECK(m_app->waitUntilGone(u"trashDialog"_s));
         CHECK(m_app->waitUntilGone(row));
-        QVERIFY(!QFileInfo::exists(sandbox(QStringLiteral("home/Downloads/Telmora/")) + fileName));
-        QVERIFY(QFileInfo::exists(sandbox(QStringLiteral("home/.local/share/Trash/files/")) + fileName));
-        CHECK(m_app->shot(QStringLiteral("5-trashed")));
+        QVERIFY(!QFileInfo::exists(sandbox(u"home/Downloads/Telmora/"_s) + fileName));
+        QVERIFY(QFileInfo::exists(sandbox(u"home/.local/share/Trash/files/"_s) + fileName));
     }
 
     void switchAccountsAndBack()
     {
-        m_app->setStep(QStringLiteral("6-accounts"));
-        CHECK(m_app->click(QStringLiteral("accountButton")));
-        CHECK(m_app->click(QStringLiteral("addAccount")));
-        CHECK(m_app->fill(QStringLiteral("emailField"), max));
-        CHECK(m_app->fill(QStringLiteral("passwordField"), QStringLiteral("demo1234")));
-        CHECK(m_app->key(QStringLiteral("Return")));
-        CHECK(sheetClosed(QStringLiteral("loginView")));
-        CHECK(m_app->waitForText(QStringLiteral("accountTitle"), max));
+        CHECK(m_app->click(u"accountButton"_s));
+        CHECK(m_app->click(u"addAccount"_s));
+        CHECK(m_app->fill(u"emailField"_s, max));
+        CHECK(m_app->fill(u"passwordField"_s, u"demo1234"_s));
+        CHECK(m_app->key(u"Return"_s));
+        CHECK(sheetClosed(u"loginView"_s));
+        CHECK(m_app->waitForText(u"accountTitle"_s, max));
         for (const QString& email : {anna, max, anna})
             CHECK(switchAccount(email));
-        CHECK(m_app->click(QStringLiteral("accountButton")));
-        CHECK(m_app->waitUntilShown(QStringLiteral("account_") + max));
-        CHECK(m_app->shot(QStringLiteral("6-account-menu")));
-        CHECK(m_app->key(QStringLiteral("Escape")));
-        CHECK(m_app->waitUntilGone(QStringLiteral("accountMenu")));
+        CHECK(m_app->click(u"accountButton"_s));
+        CHECK(m_app->waitUntilShown(u"account_"_s + max));
+        CHECK(m_app->key(u"Escape"_s));
+        CHECK(m_app->waitUntilGone(u"accountMenu"_s));
     }
 
     void updateFromTheSignedFeed()
     {
-        m_app->setStep(QStringLiteral("7-update"));
-        CHECK(m_app->click(QStringLiteral("brandHeader")));
-        CHECK(m_app->click(QStringLiteral("menuCheckUpdates")));
-        CHECK(m_app->waitUntilShown(QStringLiteral("updateView")));
-        const auto offered = [&] { return m_app->get(QStringLiteral("updateInstall"), QStringLiteral("enabled")).toBool(); };
-        CHECK(m_app->waitFor(QStringLiteral("«Обновить» enabled"), offered));
-        CHECK(m_app->shot(QStringLiteral("7-update-sheet")));
-        CHECK(m_app->click(QStringLiteral("updateInstall")));
+        CHECK(m_app->click(u"brandHeader"_s));
+        CHECK(m_app->click(u"menuCheckUpdates"_s));
+        CHECK(m_app->waitUntilShown(u"updateView"_s));
+        CHECK(m_app->waitFor(u"«Обновить» enabled"_s, [&] { return m_app->get(u"updateInstall"_s, u"enabled"_s).toBool(); }));
+        CHECK(m_app->shot(u"7-update-sheet"_s));
+        CHECK(m_app->click(u"updateInstall"_s));
 
         // The app quits by itself; the swap script puts the new package in place and starts it.
         CHECK(m_app->waitForExit());
         QCOMPARE(m_app->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app->process().exitCode(), 0);
-        const auto launched = [this] {
-            QFile record(launchRecord());
-            return record.open(QIODevice::ReadOnly) ? record.readAll() : QByteArray();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(launched(), QByteArray("2.0\n"), DrivenApp::patience);
-        QCOMPARE(readPlist(package() + QStringLiteral("/Resources/Info.plist")).value_or(QVariantMap()).value(QStringLiteral("CFBundleShortVersionString")),
-                 QVariant(QStringLiteral("2.0")));
+        QTRY_COMPARE_WITH_TIMEOUT(contents(launchRecord()), QByteArray("2.0\n"), DrivenApp::patience);
+        const auto info = readPlistDictionary(contents(package() + u"/Resources/Info.plist"_s));
+        QCOMPARE(info.value_or(QVariantMap()).value(u"CFBundleShortVersionString"_s), QVariant(u"2.0"_s));
         // Neither the old package nor the unpacked update stays behind.
-        QCOMPARE(QDir(sandbox(QStringLiteral("apps"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("Telmora.app")});
-        QCOMPARE(QDir(sandbox(QStringLiteral("tmp"))).entryList({QStringLiteral("telmora-update-*")}, QDir::AllEntries), QStringList());
+        QCOMPARE(QDir(sandbox(u"apps"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{u"Telmora.app"_s});
+        QCOMPARE(QDir(sandbox(u"tmp"_s)).entryList({u"telmora-update-*"_s}, QDir::AllEntries), QStringList());
     }
 };
 

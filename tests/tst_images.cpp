@@ -7,15 +7,14 @@
 #include "sandbox.h"
 
 #include <QBuffer>
+#include <QPainter>
 #include <QQuickImageResponse>
 #include <QSignalSpy>
-
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrl>
 
 using namespace telmora;
+using namespace Qt::Literals::StringLiterals;
 
 // Pixels as opaque as the colour, or -1 when one is more opaque or of another colour (where the
 // antialiased edges of two strokes meet, rounding may move a channel by one).
@@ -25,8 +24,7 @@ static int opaquePixelsOf(const QImage& image, const QColor& colour)
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             const QColor pixel = image.pixelColor(x, y);
-            const int off = qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green())
-                          + qAbs(pixel.blue() - colour.blue());
+            const int off = qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) + qAbs(pixel.blue() - colour.blue());
             if (pixel.alpha() > colour.alpha() || (pixel.alpha() == colour.alpha() && off > 2))
                 return -1;
             count += pixel.alpha() == colour.alpha();
@@ -45,7 +43,7 @@ private Q_SLOTS:
         QImage image(10, 4, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         QPainter(&image).fillRect(0, 0, 5, 4, Qt::black);
-        const QString png = folder.filePath(QStringLiteral("template %.png"));
+        const QString png = folder.filePath(u"template %.png"_s);
         QVERIFY(image.save(png));
         const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(png, "/"));
 
@@ -87,11 +85,10 @@ private Q_SLOTS:
         wide.fill(Qt::blue);
         QByteArray png;
         QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        wide.save(&buffer, "PNG");
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && wide.save(&buffer, "PNG"));
         test::HttpServer server;
-        server.route(QStringLiteral("/icon.png"), {.body = png});
-        server.route(QStringLiteral("/broken.png"), {.body = "not an image"});
+        server.route(u"/icon.png"_s, {.body = png});
+        server.route(u"/broken.png"_s, {.body = "not an image"});
 
         ArtworkProvider provider;
         const auto fetch = [&](const QString& path) {
@@ -102,15 +99,14 @@ private Q_SLOTS:
             std::unique_ptr<QQuickTextureFactory> texture(response->textureFactory());
             return std::pair(texture ? texture->image() : QImage(), response->errorString());
         };
-        const auto [icon, none] = fetch(QStringLiteral("/icon.png"));
+        const auto [icon, none] = fetch(u"/icon.png"_s);
         QCOMPARE(icon.size(), QSize(44, 44)); // cropped to fill the square
         QCOMPARE(none, QString());
         QCOMPARE(icon.pixelColor(22, 22), QColor(Qt::blue));
         QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // the rounded corner
-        for (const QString& failing : {QStringLiteral("/broken.png"), QStringLiteral("/missing.png")}) {
+        for (const QString& failing : {u"/broken.png"_s, u"/missing.png"_s}) {
             const auto [image, error] = fetch(failing);
-            QVERIFY(image.isNull());
-            QVERIFY(!error.isEmpty());
+            QVERIFY(image.isNull() && !error.isEmpty());
         }
     }
 };

@@ -1,6 +1,6 @@
 // The models between the Store and the views: rows follow the Store's lists in place (a
 // progress tick or an arriving detail changes one row), filters, selection, install states,
-// the root view's sheet order and download bar, the account footer and the versions timeline.
+// the root view's sheet order and download bar, the footer and the versions timeline.
 #include "store/store.h"
 #include "ui/applistmodel.h"
 #include "ui/queuemodels.h"
@@ -18,10 +18,9 @@
 
 using namespace telmora;
 using telmora::test::Sandbox;
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-Device phone(const QString& id, const QString& name, const QString& ios) { return Device{id, name, ios}; }
 
 VersionRow version(const QString& id, std::optional<QString> display = {}, std::optional<QString> minOS = {})
 {
@@ -35,21 +34,9 @@ AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {
 
 Job running(const AppItem& item, std::optional<double> fraction)
 {
-    Job job;
-    job.app = item;
-    job.state = Job::State::running();
+    Job job{.app = item, .state = Job::State::running()};
     job.fraction = fraction;
     return job;
-}
-
-IPAFile stored(const QString& name, const QString& appID)
-{
-    IPAFile file;
-    file.url = QStringLiteral("/downloads/") + name;
-    file.info = IPAInfo{name, QStringLiteral("1.0"), QStringLiteral("15.0"), QStringLiteral("iOS")};
-    file.size = 1000;
-    file.appID = appID;
-    return file;
 }
 
 QStringList ids(const QAbstractItemModel& model, int role)
@@ -80,19 +67,21 @@ class ViewModelsTest : public QObject {
 
     std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
-    const QList<AppItem> m_apps{app(QStringLiteral("1"), QStringLiteral("Яндекс Карты")), app(QStringLiteral("2"), QStringLiteral("Telegram")),
-                                app(QStringLiteral("3"), QStringLiteral("Яндекс Музыка")), app(QStringLiteral("4"), QStringLiteral("Тинькофф"))};
+    const QList<AppItem> m_apps{app(u"1"_s, u"Яндекс Карты"_s), app(u"2"_s, u"Telegram"_s),
+                                app(u"3"_s, u"Яндекс Музыка"_s), app(u"4"_s, u"Тинькофф"_s)};
 
     // A purchases model over m_apps, watched by Qt's model tester.
     std::unique_ptr<AppListModel> purchasesModel()
     {
         StoreTestAccess::setPurchases(*m_store, m_apps);
         auto model = std::make_unique<AppListModel>();
-        new QAbstractItemModelTester(model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest, model.get());
+        watch(model.get());
         model->setSource(AppListModel::Source::Purchases);
         model->setStore(m_store.get());
         return model;
     }
+    // Qt's model tester checks every change of the model.
+    static void watch(QAbstractItemModel* model) { new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model); }
 
 private Q_SLOTS:
     void init()
@@ -110,7 +99,7 @@ private Q_SLOTS:
     {
         auto apps = purchasesModel();
         JobListModel jobs;
-        QAbstractItemModelTester jobsTester(&jobs, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        watch(&jobs);
         jobs.setStore(m_store.get());
         // The views have shown every row's button.
         for (int row = 0; row < apps->rowCount(); ++row)
@@ -129,7 +118,7 @@ private Q_SLOTS:
         QTRY_COMPARE(touchedRows(appRows), QList<int>{2});
         QCOMPARE(touchedRows(jobRows), QList<int>{0});
         QCOMPARE(jobResets.count(), 0);
-        QCOMPARE(jobs.index(0).data(JobListModel::StatusRole).toString(), QStringLiteral("50%"));
+        QCOMPARE(jobs.index(0).data(JobListModel::StatusRole).toString(), u"50%"_s);
         QCOMPARE(apps->index(2).data(AppListModel::SituationRole).value<AppSituation>().fraction, std::optional(0.5));
     }
 
@@ -138,12 +127,12 @@ private Q_SLOTS:
         auto apps = purchasesModel();
         QSignalSpy changed(apps.get(), &QAbstractItemModel::dataChanged);
         AppDetails details;
-        details.seller = QStringLiteral("Durov");
-        details.artwork = QUrl(QStringLiteral("https://example.com/t.png"));
-        StoreTestAccess::setDetail(*m_store, QStringLiteral("2"), details);
+        details.seller = u"Durov"_s;
+        details.artwork = QUrl(u"https://example.com/t.png"_s);
+        StoreTestAccess::setDetail(*m_store, u"2"_s, details);
         QCOMPARE(touchedRows(changed), QList<int>{1});
-        QCOMPARE(apps->index(1).data(AppListModel::SubtitleRole).toString(), QStringLiteral("Durov"));
-        QCOMPARE(apps->index(1).data(AppListModel::ArtworkRole).toString(), QStringLiteral("https://example.com/t.png"));
+        QCOMPARE(apps->index(1).data(AppListModel::SubtitleRole).toString(), u"Durov"_s);
+        QCOMPARE(apps->index(1).data(AppListModel::ArtworkRole).toString(), u"https://example.com/t.png"_s);
     }
 
     void filterAndSelection()
@@ -155,10 +144,8 @@ private Q_SLOTS:
         apps->select(1, Qt::ControlModifier);
         QCOMPARE(apps->selectionCount(), 2);
 
-        apps->setFilter(QStringLiteral(" яНДЕКС "));
-        QCOMPARE(ids(*apps, AppListModel::AppIdRole), (QStringList{QStringLiteral("1"), QStringLiteral("3")}));
-        apps->setFilter(QStringLiteral("тинь"));
-        QCOMPARE(ids(*apps, AppListModel::AppIdRole), QStringList{QStringLiteral("4")});
+        apps->setFilter(u" яНДЕКС "_s);
+        QCOMPARE(ids(*apps, AppListModel::AppIdRole), (QStringList{u"1"_s, u"3"_s}));
         // Hidden by the filter, still selected, in the list's order.
         QCOMPARE(apps->selectedItems(), (QList<AppItem>{m_apps.at(0), m_apps.at(2)}));
 
@@ -166,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(apps->rowCount(), 4);
         QCOMPARE(apps->step(0, 1, Qt::NoModifier), 1);
         QCOMPARE(apps->selectedItems(), QList<AppItem>{m_apps.at(1)});
-        QCOMPARE(apps->step(1, 1, Qt::ShiftModifier), 2);
+        QCOMPARE(apps->step(1, 1, Qt::ShiftModifier), 2); // Shift extends the selection
         QCOMPARE(apps->selectedItems(), (QList<AppItem>{m_apps.at(1), m_apps.at(2)}));
 
         // A reload drops selected apps that left the list.
@@ -199,7 +186,7 @@ private Q_SLOTS:
         };
         StoreTestAccess::setResults(*m_store, list(before));
         AppListModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        watch(&model);
         model.setSource(AppListModel::Source::Results);
         model.setStore(m_store.get());
         QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
@@ -213,110 +200,79 @@ private Q_SLOTS:
 
     void fileInstallStates()
     {
-        const QList<IPAFile> files{stored(QStringLiteral("A.ipa"), QStringLiteral("1")), stored(QStringLiteral("B.ipa"), QStringLiteral("2")),
-                                   stored(QStringLiteral("C.ipa"), QStringLiteral("3")), stored(QStringLiteral("D.ipa"), QStringLiteral("4"))};
+        QList<IPAFile> files;
+        for (const QString& id : {u"1"_s, u"2"_s, u"3"_s, u"4"_s})
+            files.append(IPAFile{.url = u"/downloads/%1.ipa"_s.arg(id), .appID = id});
         StoreTestAccess::setFiles(*m_store, files);
         FileListModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        watch(&model);
         model.setStore(m_store.get());
         StoreTestAccess::setInstalling(*m_store, files.at(0).url);
         StoreTestAccess::setInstallQueue(*m_store, {files.at(1).url});
-        StoreTestAccess::setInstallErrors(*m_store, {{files.at(2).url, QStringLiteral("Нет места")}});
+        StoreTestAccess::setInstallErrors(*m_store, {{files.at(2).url, u"Нет места"_s}});
         StoreTestAccess::setInstalled(*m_store, {files.at(2).url, files.at(3).url});
         using State = FileListModel::InstallState;
         const QList<State> expected{State::Installing, State::Queued, State::Failed, State::Installed};
         for (int row = 0; row < 4; ++row)
             QCOMPARE(model.index(row).data(FileListModel::StateRole).value<State>(), expected.at(row));
-        QCOMPARE(model.index(2).data(FileListModel::MessageRole).toString(), QStringLiteral("Нет места"));
-        QCOMPARE(model.index(2).data(FileListModel::MarkRole).toString(), QStringLiteral("exclamationmark"));
-        QCOMPARE(model.index(3).data(FileListModel::ActionTitleRole).toString(), QStringLiteral("Установить снова"));
+        QCOMPARE(model.index(2).data(FileListModel::MessageRole).toString(), u"Нет места"_s);
+        QCOMPARE(model.index(2).data(FileListModel::MarkRole).toString(), u"exclamationmark"_s);
+        QCOMPARE(model.index(3).data(FileListModel::ActionTitleRole).toString(), u"Установить снова"_s);
     }
 
-    void oneSheetAtATime()
+    void rootSheetAndDownloadBar()
     {
         RootModel root;
         root.setStore(m_store.get());
         QCOMPARE(root.sheet(), RootModel::Sheet::None);
-        m_store->setAwaitingDevice(AwaitingDevice{QStringLiteral("/downloads/A.ipa"), QStringLiteral("Notes")});
+        m_store->setAwaitingDevice(AwaitingDevice{u"/downloads/A.ipa"_s, u"Notes"_s});
         QCOMPARE(root.sheet(), RootModel::Sheet::DeviceHelp);
         m_store->setShowLogin(true);
         QCOMPARE(root.sheet(), RootModel::Sheet::Login); // the sign-in comes first; the help waits
         m_store->setShowLogin(false);
         QCOMPARE(root.sheet(), RootModel::Sheet::DeviceHelp);
         root.dismissSheet();
-        QCOMPARE(root.sheet(), RootModel::Sheet::None);
-        QVERIFY(!m_store->showDeviceHelp());
-    }
-
-    void downloadBarIsIndeterminateWithoutAPercentage()
-    {
-        RootModel root;
-        root.setStore(m_store.get());
+        QVERIFY(root.sheet() == RootModel::Sheet::None && !m_store->showDeviceHelp());
+        // The first running job has no percentage: the bar is indeterminate (the rest: tst_interface::downloadsBadgeAndBar).
         StoreTestAccess::setJobs(*m_store, {running(m_apps.at(1), std::nullopt), running(m_apps.at(2), 0.7)});
-        QVERIFY(root.downloadRunning());
-        QVERIFY(!root.downloadFraction().isValid());
+        QVERIFY(root.downloadRunning() && !root.downloadFraction().isValid());
     }
 
-    void footer_data()
-    {
-        QTest::addColumn<QList<Device>>("devices");
-        QTest::addColumn<bool>("menu");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("subtitle");
-        const Device ready = phone(QStringLiteral("A"), QStringLiteral("iPhone Анны"), QStringLiteral("17.4.1"));
-        const Device untrusted = phone(QStringLiteral("B"), QStringLiteral("iPhone Максима"), QStringLiteral("?"));
-        QTest::newRow("none") << QList<Device>{} << false << "iPhone не подключён" << "Что нужно сделать";
-        QTest::newRow("one untrusted") << QList<Device>{untrusted} << false << "iPhone не подключён" << "Нажмите «Доверять» на iPhone";
-        QTest::newRow("one ready") << QList<Device>{ready} << false << "iPhone Анны" << "iOS 17.4.1";
-        QTest::newRow("two make a menu") << QList<Device>{ready, untrusted} << true << "iPhone Анны" << "iOS 17.4.1";
-    }
+    // The texts are tst_labels' rows; here, what the footer takes from the Store.
     void footer()
     {
-        QFETCH(QList<Device>, devices);
-        QFETCH(bool, menu);
-        QFETCH(QString, title);
-        QFETCH(QString, subtitle);
-        StoreTestAccess::setDevices(*m_store, devices);
-        m_store->setSelectedDevice(devices.isEmpty() ? std::nullopt : std::optional(devices.first().id));
+        const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
+        const Device untrusted{u"B"_s, u"iPhone Максима"_s, u"?"_s};
+        StoreTestAccess::setDevices(*m_store, {ready, untrusted});
+        m_store->setSelectedDevice(ready.id);
         FooterModel footer;
         footer.setStore(m_store.get());
-        QCOMPARE(footer.deviceMenu(), menu);
-        QCOMPARE(footer.deviceTitle(), title);
-        QCOMPARE(footer.deviceSubtitle(), subtitle);
-        if (menu)
-            QCOMPARE(footer.deviceEntries().at(1).toMap().value(QStringLiteral("text")).toString(), QStringLiteral("iPhone Максима, iOS ?"));
-    }
+        const auto device = [&] { return footer.deviceTitle() + u" | "_s + footer.deviceSubtitle(); };
+        QVERIFY(footer.deviceMenu()); // two make a menu
+        QCOMPARE(device(), u"iPhone Анны | iOS 17.4.1"_s);
+        QCOMPARE(footer.deviceEntries().at(1).toMap().value(u"text"_s).toString(), u"iPhone Максима, iOS ?"_s);
+        StoreTestAccess::setDevices(*m_store, {untrusted});
+        QVERIFY(!footer.deviceMenu());
+        QCOMPARE(device(), u"iPhone не подключён | Нажмите «Доверять» на iPhone"_s);
+        StoreTestAccess::setDevices(*m_store, {});
+        QCOMPARE(device(), u"iPhone не подключён | Что нужно сделать"_s);
 
-    void footerAccountAndUpdate()
-    {
-        FooterModel footer;
-        footer.setStore(m_store.get());
         QVERIFY(!footer.signInShown()); // not before the first check
-        StoreTestAccess::setEmail(*m_store, QStringLiteral("anna@example.com"));
-        QCOMPARE(footer.accountTitle(), QStringLiteral("anna@example.com"));
-        QCOMPARE(footer.accountLetter(), QStringLiteral("A"));
-        QCOMPARE(footer.accountSubtitle(), QStringLiteral("Аккаунт Apple"));
-        StoreTestAccess::setSavedAccounts(*m_store, {QStringLiteral("max@example.com")});
-        QCOMPARE(footer.accountSubtitle(), QStringLiteral("и ещё 1"));
-
-        UpdateOffer offer;
-        offer.version = QStringLiteral("1.2");
-        StoreTestAccess::setUpdateOffer(*m_store, offer);
+        StoreTestAccess::setEmail(*m_store, u"anna@example.com"_s);
+        StoreTestAccess::setSavedAccounts(*m_store, {u"max@example.com"_s});
+        QCOMPARE(footer.accountLetter() + footer.accountTitle() + footer.accountSubtitle(), u"Aanna@example.comи ещё 1"_s);
+        StoreTestAccess::setUpdateOffer(*m_store, UpdateOffer{.version = u"1.2"_s});
         QVERIFY(!footer.updateShown()); // idle
-        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::available());
-        QCOMPARE(footer.updateTitle(), QStringLiteral("Доступна версия 1.2"));
-        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::downloading(0.999));
-        QCOMPARE(footer.updateTitle(), QStringLiteral("Скачиваю: 99%"));
-        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::installing());
-        QCOMPARE(footer.updateTitle(), QStringLiteral("Устанавливаю…"));
+        StoreTestAccess::setUpdatePhase(*m_store, UpdatePhase::downloading(0.5));
+        QCOMPARE(footer.updateTitle(), u"Скачиваю: 50%"_s);
     }
 
     void versionsTimeline_data()
     {
         QTest::addColumn<std::optional<QString>>("ios");
         QTest::addColumn<int>("suitable");
-        QTest::newRow("iOS 12.0: the 12.0 row, not 9.3") << std::optional<QString>(QStringLiteral("12.0")) << 1;
-        QTest::newRow("iOS 9.0: none") << std::optional<QString>(QStringLiteral("9.0")) << -1;
+        QTest::newRow("iOS 12.0: the 12.0 row, not 9.3") << std::optional<QString>(u"12.0"_s) << 1;
+        QTest::newRow("iOS 9.0: none") << std::optional<QString>(u"9.0"_s) << -1;
         QTest::newRow("no phone: none") << std::optional<QString>() << -1;
     }
     void versionsTimeline()
@@ -325,17 +281,15 @@ private Q_SLOTS:
         QFETCH(int, suitable);
         if (ios)
             StoreTestAccess::connectDevice(*m_store, *ios);
-        StoreTestAccess::setVersions(*m_store, {version(QStringLiteral("30"), QStringLiteral("3.0"), QStringLiteral("15.0")),
-                                                version(QStringLiteral("20"), QStringLiteral("2.0"), QStringLiteral("12.0")),
-                                                version(QStringLiteral("10"), QStringLiteral("1.0"), QStringLiteral("9.3")),
-                                                version(QStringLiteral("5"))});
+        StoreTestAccess::setVersions(*m_store, {version(u"30"_s, u"3.0"_s, u"15.0"_s), version(u"20"_s, u"2.0"_s, u"12.0"_s),
+                                                version(u"10"_s, u"1.0"_s, u"9.3"_s), version(u"5"_s)});
         VersionListModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        watch(&model);
         model.setStore(m_store.get());
         for (int row = 0; row < model.rowCount(); ++row)
             QCOMPARE(model.index(row).data(VersionListModel::SuitableRole).toBool(), row == suitable);
-        QCOMPARE(model.actionTitle(), ios ? QStringLiteral("Установить") : QStringLiteral("Скачать"));
-        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), QStringLiteral("ID версии 5"));
+        QCOMPARE(model.actionTitle(), ios ? u"Установить"_s : u"Скачать"_s);
+        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), u"ID версии 5"_s);
         QCOMPARE(model.index(3).data(VersionListModel::TitleRole).toString(), QString());
         QVERIFY(model.index(0).data(VersionListModel::FirstRole).toBool() && model.index(3).data(VersionListModel::LastRole).toBool());
         QVERIFY(model.missingDetails());
@@ -343,10 +297,10 @@ private Q_SLOTS:
         // The last row's details arrive: that row changes, and nothing is left to load.
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         QList<VersionRow> filled = m_store->versions();
-        filled[3] = version(QStringLiteral("5"), QStringLiteral("0.9"), QStringLiteral("9.0"));
+        filled[3] = version(u"5"_s, u"0.9"_s, u"9.0"_s);
         StoreTestAccess::setVersions(*m_store, filled);
         QCOMPARE(touchedRows(changed), QList<int>{3});
-        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), QStringLiteral("iOS 9.0+ · ID версии 5"));
+        QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), u"iOS 9.0+ · ID версии 5"_s);
         QVERIFY(!model.missingDetails());
     }
 };
