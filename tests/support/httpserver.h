@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QString>
 #include <QUrl>
 #include <functional>
 
