@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QTest>
 
-using namespace telmora;
-
 class FuzzSeedsTest : public QObject {
     Q_OBJECT
 
@@ -17,8 +15,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("target");
         QTest::addColumn<QString>("path");
         const QDir seeds(QStringLiteral(TELMORA_SOURCE_DIR "/tests/fuzz"));
-        for (int target = 0; target < int(std::size(fuzz::targets)); ++target) {
-            const QString name = QString::fromLatin1(fuzz::targets[target].name);
+        for (int target = 0; target < int(std::size(telmora::fuzz::targets)); ++target) {
+            const QString name = QString::fromLatin1(telmora::fuzz::targets[target].name);
             const QStringList files = QDir(seeds.filePath(name)).entryList(QDir::Files | QDir::Hidden, QDir::Name);
             // A target without seeds would pass here without running at all.
             QVERIFY2(!files.isEmpty(), qPrintable(QStringLiteral("no seeds for ") + name));
@@ -27,6 +25,7 @@ private Q_SLOTS:
         }
     }
 
+    // A broken rule or a sanitizer finding aborts inside; coming back is the pass.
     void seed()
     {
         QFETCH(int, target);
@@ -34,8 +33,7 @@ private Q_SLOTS:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray input = file.readAll();
-        // A broken rule or a sanitizer finding aborts inside; coming back is the pass.
-        fuzz::targets[target].run(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()));
+        telmora::fuzz::targets[target].run(reinterpret_cast<const uint8_t*>(input.constData()), size_t(input.size()));
     }
 };
 

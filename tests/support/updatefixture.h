@@ -13,16 +13,11 @@ struct PackageSpec {
     QString name = QStringLiteral("Telmora.app");
     QString bundleID = QStringLiteral("app.telmora.Telmora");
     QString version = QStringLiteral("2.0");
-    // When set, the package's `telmora` writes `version` into this file when it starts,
-    // so a test can see which package was launched.
-    QString launchRecord;
+    QString launchRecord; // when set, `telmora` writes `version` into this file when it runs
 };
 
 // Writes the package into `parent` and returns its folder. It holds the executable
 // `telmora`, Resources/Info.plist, a data file and a symbolic link to it. Not signed.
 QString makePackage(const QString& parent, const PackageSpec& spec = {});
-
-// The offer a feed would make for `archive` served at `url`.
-UpdateOffer offerFor(const QString& archive, const QUrl& url, qint64 build = 2);
 
 } // namespace telmora::test
