@@ -243,7 +243,6 @@ private Q_SLOTS:
         StoreTestAccess::setJobs(store, jobs);
         if (installing)
             StoreTestAccess::setInstalling(store, u"/tmp/A.ipa"_s);
-        QCOMPARE(store.activeJobCount(), int(std::count_if(jobs.cbegin(), jobs.cend(), [](const Job& job) { return job.isActive(); })));
         QCOMPARE(store.accountsLocked(), locked);
         const std::optional<QString> lockNotice = u"Дождитесь окончания загрузок и установки."_s;
         QCOMPARE(store.notice(), locked ? lockNotice : std::nullopt);

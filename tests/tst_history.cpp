@@ -117,8 +117,7 @@ private Q_SLOTS:
         QFETCH(QStringList, known);
         QFETCH(QStringList, listed);
         QFETCH(bool, recent);
-        QFETCH(QStringList, merged);
-        QCOMPARE(specs(mergePurchases(items(known), items(listed), recent)), merged);
+        QTEST(specs(mergePurchases(items(known), items(listed), recent)), "merged");
     }
 
     void wholeHistoryThenRecentYearsThenCache()
