@@ -1,5 +1,4 @@
-// Sign-in through the simulated ipatool on a pseudo-terminal, saved accounts, switching,
-// signing out and the lock while work runs.
+// Sign-in through the simulated ipatool, saved accounts, switching, signing out, the lock while work runs.
 #include "store/store.h"
 
 #include "sandbox.h"
@@ -41,10 +40,9 @@ void keepAside(const QString& email)
         QVERIFY(folder.rename(name, email + u'/' + name));
 }
 
-Job jobIn(Job::State state)
+Job jobIn(const Job::State& state)
 {
     Job job;
-    job.app = AppItem{u"100000001"_s, u"Notes Pro"_s};
     job.state = state;
     return job;
 }
@@ -65,11 +63,7 @@ private Q_SLOTS:
             .write();
     }
 
-    void cleanup()
-    {
-        m_store.reset();
-        m_sandbox.reset();
-    }
+    void cleanup() { m_store.reset(); m_sandbox.reset(); }
 
     void signIn_data()
     {
@@ -120,9 +114,7 @@ private Q_SLOTS:
             static const QRegularExpression clock(u"^\\d+:\\d+[AP]M "_s); // the time the tool prints
             QCOMPARE(store.loginStep().kind, LoginStep::Kind::failed);
             QCOMPARE(QString(store.loginStep().message).remove(clock), failure);
-            QVERIFY(store.showLogin());
-            QVERIFY(!store.email());
-            QVERIFY(!QFile::exists(session(u"account"_s)));
+            QVERIFY(store.showLogin() && !store.email() && !QFile::exists(session(u"account"_s)));
             return;
         }
         QVERIFY(!store.showLogin());
@@ -133,9 +125,7 @@ private Q_SLOTS:
         const QList<QStringList> calls = SimWorld::calls(u"ipatool"_s);
         QVERIFY(calls.contains(QStringList{u"auth"_s, u"login"_s}));
         QCOMPARE(calls.count(QStringList{u"kbsync"_s, u"--refresh"_s}), 1);
-        const QFileInfo login(session(u"login"_s));
-        QVERIFY(login.exists());
-        QCOMPARE(login.size(), 0);
+        QVERIFY(QFileInfo::exists(session(u"login"_s)) && QFileInfo(session(u"login"_s)).size() == 0);
     }
 
     void typedSecretsNeverReachTheMessage_data()
@@ -161,8 +151,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, transcript);
         QFETCH(QStringList, secrets);
-        QFETCH(QString, message);
-        QCOMPARE(loginFailureMessage(transcript, secrets), message);
+        QTEST(loginFailureMessage(transcript, secrets), "message");
     }
 
     void addingAnAccountKeepsTheFirstAside()
@@ -186,7 +175,14 @@ private Q_SLOTS:
         QCOMPARE(store.savedAccounts(), QStringList{anna});
         QVERIFY(!store.addingAccount());
         QVERIFY(activeAccountFile().contains(boris));
-        QVERIFY(QFile::exists(session(u"anna@example.com/account"_s)));
+        // Her session is aside; once it no longer works, switching back to it opens the form for her.
+        QVERIFY(QFile::remove(session(u"anna@example.com/account"_s)));
+        QCoro::waitFor(store.switchAccount(anna));
+        QVERIFY(!store.email());
+        QVERIFY(store.showLogin());
+        QCOMPARE(store.loginEmailHint(), anna);
+        QCOMPARE(store.loginStep(), LoginStep::form());
+        QCOMPARE(store.savedAccounts(), QStringList{boris});
     }
 
     void switchingAndSigningOut()
@@ -225,19 +221,6 @@ private Q_SLOTS:
             QVERIFY(!QFile::exists(session(name)));
     }
 
-    void switchingToASessionThatNoLongerWorksOpensTheForm()
-    {
-        keepAside(boris);
-        QVERIFY(QFile::remove(session(u"boris@example.com/account"_s)));
-        Store& store = annaSignedIn();
-        QCoro::waitFor(store.switchAccount(boris));
-        QVERIFY(!store.email());
-        QVERIFY(store.showLogin());
-        QCOMPARE(store.loginEmailHint(), boris);
-        QCOMPARE(store.loginStep(), LoginStep::form());
-        QCOMPARE(store.savedAccounts(), QStringList{anna});
-    }
-
     void accountsAreLockedWhileWorkRuns_data()
     {
         QTest::addColumn<QList<Job>>("jobs");
@@ -260,7 +243,6 @@ private Q_SLOTS:
         StoreTestAccess::setJobs(store, jobs);
         if (installing)
             StoreTestAccess::setInstalling(store, u"/tmp/A.ipa"_s);
-        QCOMPARE(store.activeJobCount(), int(std::count_if(jobs.cbegin(), jobs.cend(), [](const Job& job) { return job.isActive(); })));
         QCOMPARE(store.accountsLocked(), locked);
         const std::optional<QString> lockNotice = u"Дождитесь окончания загрузок и установки."_s;
         QCOMPARE(store.notice(), locked ? lockNotice : std::nullopt);
@@ -275,24 +257,23 @@ private Q_SLOTS:
         QVERIFY(activeAccountFile().contains(anna));
     }
 
-    // Whatever is still in flight finds no Store and ends quietly.
+    // Mid sign-in, and while adding an account awaiting its code (cancelled first): whatever is
+    // still in flight finds no Store and ends quietly.
     void destroyingTheStoreDuringSignInIsSafe()
     {
         m_sandbox->world.setTiming(u"login"_s, 2000).write(); // two seconds at the default speed
-        auto store = std::make_unique<Store>(storeOptions());
-        store->beginLogin(QString(), false);
-        store->login(anna, u"pw-anna"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(SimWorld::calls(u"ipatool"_s).contains(QStringList({u"auth"_s, u"login"_s})), 30000);
-        store.reset();
-        QTest::qWait(500);
-
-        store = std::make_unique<Store>(storeOptions());
-        store->beginLogin(QString(), true);
-        store->login(boris, u"pw-boris"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(store->loginStep(), LoginStep::code(), 30000);
-        store->cancelLogin();
-        store.reset();
-        QTest::qWait(500);
+        for (const bool adding : {false, true}) {
+            auto store = std::make_unique<Store>(storeOptions());
+            store->beginLogin(QString(), adding);
+            store->login(adding ? boris : anna, adding ? u"pw-boris"_s : u"pw-anna"_s);
+            QTRY_VERIFY_WITH_TIMEOUT(adding ? store->loginStep() == LoginStep::code()
+                                            : SimWorld::calls(u"ipatool"_s).contains(QStringList{u"auth"_s, u"login"_s}),
+                                     30000);
+            if (adding)
+                store->cancelLogin();
+            store.reset();
+            QTest::qWait(500);
+        }
     }
 
 private:

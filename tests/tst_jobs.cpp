@@ -1,5 +1,4 @@
-// The download queue against the simulated ipatool: order, cancelling, sign-in detours,
-// failures, storing and replacing files, live progress.
+// The download queue against the simulated ipatool.
 #include "store/store.h"
 
 #include "model/errors.h"
@@ -50,12 +49,12 @@ QString storedName(const QString& app, const QString& version, const QString& mi
     return ipaFileName(IPAInfo{app, version, minOS, u"iOS"_s}, app, email);
 }
 
-// An injected download failure (a credential prompt when `error` is empty) and what follows.
+// An injected download failure (a credential prompt when `error` is empty, breaking `at` percent) and what follows.
 struct Failure {
     QString error;
-    std::optional<int> at; // percentage
+    std::optional<int> at;
     QString message;
-    bool signedOut = false; // and the sign-in sheet open
+    bool signedOut = false;
 };
 
 } // namespace
@@ -79,29 +78,26 @@ private Q_SLOTS:
         m_store = std::make_unique<Store>(storeOptions());
         StoreTestAccess::setEmail(*m_store, email);
         m_downloads = m_sandbox->downloadsFolder();
-        m_runOrder.clear();
-        m_mostRunning = 0;
-        connect(m_store.get(), &Store::jobsChanged, this, [this] {
+    }
+
+    void cleanup() { m_store.reset(); m_sandbox.reset(); }
+
+    void queueRunsOneJobAtATimeInCallOrder()
+    {
+        QList<QUuid> runOrder;
+        int mostRunning = 0;
+        const QObject watching; // goes before runOrder: no call after this test
+        connect(m_store.get(), &Store::jobsChanged, &watching, [&] {
             int running = 0;
             for (const Job& job : m_store->jobs()) {
                 if (job.state.kind != Kind::running)
                     continue;
                 ++running;
-                if (m_runOrder.isEmpty() || m_runOrder.last() != job.id)
-                    m_runOrder.append(job.id);
+                if (runOrder.isEmpty() || runOrder.last() != job.id)
+                    runOrder.append(job.id);
             }
-            m_mostRunning = std::max(m_mostRunning, running);
+            mostRunning = std::max(mostRunning, running);
         });
-    }
-
-    void cleanup()
-    {
-        m_store.reset();
-        m_sandbox.reset();
-    }
-
-    void queueRunsOneJobAtATimeInCallOrder()
-    {
         m_store->enqueue({notes, maps, freeGame});
         QCOMPARE(m_store->jobs().size(), 3);
         QCOMPARE(job(0).app.id, freeGame.id); // newest first
@@ -114,10 +110,9 @@ private Q_SLOTS:
         QCOMPARE(m_store->latestJob(notes.id)->id, job(0).id);
         QCOMPARE(m_store->latestJob(u"1"_s), std::nullopt);
         const QList<QUuid> callOrder{job(3).id, job(2).id, job(1).id, job(0).id};
-
         QTRY_COMPARE_WITH_TIMEOUT(m_store->activeJobCount(), 0, timeout);
-        QCOMPARE(m_runOrder, callOrder);
-        QCOMPARE(m_mostRunning, 1);
+        QCOMPARE(runOrder, callOrder);
+        QCOMPARE(mostRunning, 1);
         for (const Job& job : m_store->jobs()) {
             QCOMPARE(job.state.kind, Kind::done);
             QCOMPARE(job.fraction, std::optional<double>(1.0));
@@ -131,14 +126,11 @@ private Q_SLOTS:
         QCOMPARE(m_store->file(maps.id)->url, QDir(m_downloads).filePath(mapsName));
         QCOMPARE(m_store->file(maps.id)->info->version, u"3.1"_s);
         QVERIFY(temporaryFolders(m_downloads).isEmpty());
-        QCOMPARE(StoreTestAccess::runningJob(*m_store), std::nullopt);
-        QVERIFY(!StoreTestAccess::runningTool(*m_store));
-
+        QVERIFY(!StoreTestAccess::runningJob(*m_store) && !StoreTestAccess::runningTool(*m_store));
         QFile saved(QDir(m_sandbox->dataFolder()).filePath(u"files.json"_s));
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QJsonObject map = QJsonDocument::fromJson(saved.readAll()).object();
-        QCOMPARE(map.value(notesName).toString(), notes.id);
-        QCOMPARE(map.value(mapsName).toString(), maps.id);
+        QVERIFY(map.value(notesName) == notes.id && map.value(mapsName) == maps.id);
     }
 
     void cancellingWaitingAndRunningJobs()
@@ -152,16 +144,14 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(temporaryFolders(m_downloads).size(), 1, timeout);
 
         m_store->cancel(waiting);
-        QCOMPARE(m_store->latestJob(notes.id)->state, Job::State::cancelled());
         m_store->cancel(running);
-        QCOMPARE(m_store->latestJob(slow.id)->state, Job::State::cancelled());
 
         QTRY_VERIFY_WITH_TIMEOUT(!tool->isRunning(), timeout);
         QTRY_COMPARE_WITH_TIMEOUT(m_store->activeJobCount(), 0, timeout);
         QCOMPARE(m_store->latestJob(slow.id)->state, Job::State::cancelled());
         QCOMPARE(m_store->latestJob(notes.id)->state, Job::State::cancelled());
         QCOMPARE(m_store->latestJob(maps.id)->state.kind, Kind::done);
-        QVERIFY(!m_runOrder.contains(waiting.id));
+        QVERIFY(!downloadCalls().join(u'|').contains(notes.id)); // the waiting one never ran
         QVERIFY(temporaryFolders(m_downloads).isEmpty());
         QCOMPARE(m_store->file(slow.id), std::nullopt);
     }
@@ -207,7 +197,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!job().isActive(), timeout);
         const Job failed = job();
         QCOMPARE(failed.state, Job::State::failed(row.message));
-        const bool signedOut = row.signedOut;
+        const bool signedOut = row.signedOut; // and the sheet open with the e-mail hint
         QCOMPARE(m_store->showLogin(), signedOut);
         QCOMPARE(m_store->email(), signedOut ? std::nullopt : std::optional(email));
         QCOMPARE(m_store->loginEmailHint(), signedOut ? email : QString());
@@ -216,7 +206,6 @@ private Q_SLOTS:
         QCOMPARE(m_store->file(notes.id), std::nullopt);
         if (signedOut)
             return;
-
         // The button now offers a retry, which replaces the failed job with a new one.
         const AppSituation situation = m_store->situation(notes);
         QCOMPARE(situation.action, std::optional(AppSituation::Action::retry(failed)));
@@ -261,10 +250,9 @@ private Q_SLOTS:
         QFETCH(Job::State, state);
         QTemporaryDir tools;
         QFile tool(tools.filePath(u"ipatool"_s));
-        QVERIFY(tool.open(QIODevice::WriteOnly));
-        tool.write("#!/bin/sh\n" + script.toUtf8() + "exit 0\n");
+        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\n" + script.toUtf8() + "exit 0\n") > 0);
         tool.close();
-        QVERIFY(tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         Bin::setDirForTesting(tools.path());
 
         m_store->enqueue({app});
@@ -277,7 +265,7 @@ private Q_SLOTS:
         }
     }
 
-    // While running: the fraction and speed the tool prints, or without a percentage the size so far.
+    // While running: the fraction and speed printed, or without a percentage the size so far.
     void liveProgress_data()
     {
         QTest::addColumn<bool>("noPercentage");
@@ -348,14 +336,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!job().isActive(), timeout);
         QCOMPARE(job().state, Job::State::done(name));
         const QFileInfo trashed(m_sandbox->filePath(u".local/share/Trash/files/"_s + name));
-        QVERIFY(trashed.exists());
-        QCOMPARE(trashed.size(), firstSize);
+        QCOMPARE(trashed.size(), firstSize); // 0 if absent
         QVERIFY(QFileInfo(stored).size() != firstSize);
         QVERIFY(!m_store->installed().contains(stored));
         QCOMPARE(m_store->files().size(), 2);
 
         StoreTestAccess::connectDevice(*m_store, u"17.4.1"_s, QString::fromLatin1(SimWorld::sampleUDID));
-        QVERIFY(m_store->readyDevice());
         m_store->getOrInstall({freeGame});
         QVERIFY(job().install);
         QTRY_VERIFY_WITH_TIMEOUT(m_store->file(freeGame.id).has_value(), timeout);
@@ -378,11 +364,9 @@ private Q_SLOTS:
     void licence()
     {
         QFETCH(AppItem, app);
-        QFETCH(QString, notice);
-        QFETCH(bool, granted);
         QCoro::waitFor(m_store->acquireLicense(app));
-        QCOMPARE(m_store->notice(), notice);
-        QCOMPARE(SimWorld::licences(email).contains(app.id), granted);
+        QTEST(m_store->notice().value_or(QString()), "notice");
+        QTEST(SimWorld::licences(email).contains(app.id), "granted");
     }
 
 private:
@@ -391,8 +375,6 @@ private:
     std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     QString m_downloads;
-    QList<QUuid> m_runOrder;
-    int m_mostRunning = 0;
 };
 
 QTEST_GUILESS_MAIN(JobsTest)
