@@ -6,10 +6,8 @@
 
 namespace telmora::test {
 
-namespace {
-const QList<QByteArray> redirected = {"HOME",           "XDG_DATA_HOME",  "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                                      "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME", "TMPDIR",          "CRVEL_BIN_DIR"};
-}
+static const QList<QByteArray> redirected = {"HOME",           "XDG_DATA_HOME",  "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                             "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME", "TMPDIR",          "CRVEL_BIN_DIR"};
 
 Sandbox::Sandbox()
 {
@@ -34,21 +32,6 @@ Sandbox::~Sandbox()
         else
             qunsetenv(name.constData());
     }
-}
-
-QString Sandbox::downloadsFolder() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("Downloads/Telmora"));
-}
-
-QString Sandbox::dataFolder() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral(".local/share/Telmora"));
-}
-
-QString Sandbox::tempFolder() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("tmp"));
 }
 
 } // namespace telmora::test

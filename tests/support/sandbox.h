@@ -12,13 +12,8 @@
 
 namespace telmora::test {
 
-// What every test that touches files or tools stands in, undone when it goes: HOME, the XDG
-// folders and TMPDIR in a fresh temporary folder, the simulated tools selected (Bin and
-// CRVEL_BIN_DIR), and an empty world for them: fill it and write() it before a tool runs.
-//
-//     Sandbox sandbox;
-//     sandbox.world.addSample().write();
-//     Store store(storeOptions());
+// HOME, the XDG folders and TMPDIR in a fresh temporary folder, the simulated tools selected
+// (Bin and CRVEL_BIN_DIR), and an empty world for them; all undone when it goes.
 class Sandbox {
 public:
     Sandbox();
@@ -29,9 +24,9 @@ public:
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
     // Where the Store keeps downloads and its own data under this home; TMPDIR.
-    [[nodiscard]] QString downloadsFolder() const;
-    [[nodiscard]] QString dataFolder() const;
-    [[nodiscard]] QString tempFolder() const;
+    [[nodiscard]] QString downloadsFolder() const { return filePath(QStringLiteral("Downloads/Telmora")); }
+    [[nodiscard]] QString dataFolder() const { return filePath(QStringLiteral(".local/share/Telmora")); }
+    [[nodiscard]] QString tempFolder() const { return filePath(QStringLiteral("tmp")); }
 
 private:
     QTemporaryDir m_dir;
