@@ -21,7 +21,7 @@ constexpr int sessionTimeout = 60000;
 struct Transcript {
     QStringList chunks;
     std::optional<int> status;
-    QString textWhenWaited; // everything delivered at the moment wait() completed
+    QString textWhenWaited; // everything delivered when wait() completed
 
     [[nodiscard]] QString text() const { return chunks.join(QString()); }
 };
@@ -40,10 +40,6 @@ struct Session {
     explicit Session(const QString& script, const std::optional<QString>& cwd = {})
         : tool(std::make_shared<PTYTool>(shell, QStringList{QStringLiteral("-c"), script}, cwd))
     {
-    }
-
-    void start()
-    {
         std::shared_ptr<Transcript> sink = transcript;
         tool->start([sink](const QString& text) { sink->chunks.append(text); });
         awaitEnd(tool, transcript);
@@ -52,15 +48,29 @@ struct Session {
     [[nodiscard]] bool ended() const { return transcript->status.has_value(); }
 };
 
+QString lines(int count)
+{
+    QString text;
+    for (int i = 1; i <= count; ++i)
+        text += QString::number(i) + QStringLiteral("\r\n");
+    return text;
+}
+
 } // namespace
 
 class PTYTest : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_folder;
+
 private slots:
     void initTestCase()
     {
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
+        // Every session's environment has this proxy.
+        setProxySettingsSourceForTesting(
+            [] { return std::optional<QVariantMap>({{"SOCKSEnable", 1}, {"SOCKSProxy", "s"}, {"SOCKSPort", 1080}}); });
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
     }
 
     void cleanupTestCase() { setProxySettingsSourceForTesting({}); }
@@ -68,11 +78,9 @@ private slots:
     void promptWithoutLineEndArrivesAtOnce()
     {
         Session session(QStringLiteral("printf 'Enter 2FA code:'; read code; echo \"code=$code\"; exit 4"));
-        session.start();
         // The child is blocked reading: the prompt can only have come without a line end.
         QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("Enter 2FA code:"), sessionTimeout);
-        QVERIFY(session.tool->isRunning());
-        QVERIFY(!session.ended());
+        QVERIFY(session.tool->isRunning() && !session.ended());
 
         session.tool->write(QStringLiteral("123 456"));
         QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
@@ -82,26 +90,12 @@ private slots:
         QVERIFY(!session.tool->isRunning());
     }
 
-    void errorAndOutputMergedInOrder()
-    {
-        Session session(QStringLiteral("echo one; echo two >&2; printf three; printf ' four\\n' >&2; echo five"));
-        session.start();
-        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
-        QCOMPARE(*session.transcript->status, 0);
-        QCOMPARE(session.transcript->text(), QStringLiteral("one\r\ntwo\r\nthree four\r\nfive\r\n"));
-    }
-
     void largeOutputInChunksNothingLost()
     {
         // About 290 kB written in one go by seq, and a long line without line ends.
         Session session(QStringLiteral("seq 1 50000; head -c 100000 /dev/zero | tr '\\000' x"));
-        session.start();
         QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
-
-        QStringList lines;
-        for (int i = 1; i <= 50000; ++i)
-            lines.append(QString::number(i));
-        const QString expected = lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n") + QString(100000, u'x');
+        const QString expected = lines(50000) + QString(100000, u'x');
         QCOMPARE(session.transcript->text().size(), expected.size());
         QVERIFY(session.transcript->text() == expected);
         QVERIFY(session.transcript->chunks.size() > 1);
@@ -109,25 +103,34 @@ private slots:
             QVERIFY(!chunk.isEmpty() && chunk.toUtf8().size() <= 8192);
     }
 
-    void immediateExitDeliversEverythingBeforeWaitReturns_data()
+    // Everything is delivered before wait() returns, however soon the child ends.
+    void sessionOutput_data()
     {
         QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("cwd");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
 
-        QTest::newRow("nothing") << "exit 0" << 0 << "";
-        QTest::newRow("short") << "printf done; exit 2" << 2 << "done";
-        QStringList lines;
-        for (int i = 1; i <= 20000; ++i)
-            lines.append(QString::number(i));
-        QTest::newRow("long") << "seq 1 20000; exit 1" << 1 << lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+        QTest::newRow("nothing") << "exit 0" << "" << 0 << "";
+        QTest::newRow("short") << "printf done; exit 2" << "" << 2 << "done";
+        QTest::newRow("long") << "seq 1 20000; exit 1" << "" << 1 << lines(20000);
+        QTest::newRow("error and output merged in order")
+            << "echo one; echo two >&2; printf three; printf ' four\\n' >&2; echo five" << "" << 0
+            << "one\r\ntwo\r\nthree four\r\nfive\r\n";
+        QTest::newRow("window size") << "stty size" << "" << 0 << "50 240\r\n";
+        QTest::newRow("controlling terminal") << "exec 3</dev/tty && echo yes" << "" << 0 << "yes\r\n";
+        QTest::newRow("all streams on it") << "[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty" << "" << 0 << "tty\r\n";
+        QTest::newRow("no inherited master") << "ls -l /proc/$$/fd | grep -q ptmx || echo clean" << "" << 0 << "clean\r\n";
+        QTest::newRow("environment and working folder")
+            << "echo \"$https_proxy $http_proxy\"; pwd -P" << m_folder.path() << 0
+            << QStringLiteral("socks5h://s:1080 socks5h://s:1080\r\n") + QDir(m_folder.path()).canonicalPath() + QStringLiteral("\r\n");
     }
 
-    void immediateExitDeliversEverythingBeforeWaitReturns()
+    void sessionOutput()
     {
         QFETCH(QString, script);
-        Session session(script);
-        session.start();
+        QFETCH(QString, cwd);
+        Session session(script, cwd.isEmpty() ? std::nullopt : std::optional(cwd));
         QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
         QTEST(*session.transcript->status, "status");
         QTEST(session.transcript->textWhenWaited, "text");
@@ -138,7 +141,6 @@ private slots:
         // sleep keeps the terminal open after the shell dies: the hang-up of the
         // controlling terminal must end it too, or the stream would never end.
         Session session(QStringLiteral("echo ready; sleep 60; echo never"));
-        session.start();
         QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("ready\r\n"), sessionTimeout);
         session.tool->terminate();
         QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
@@ -146,45 +148,6 @@ private slots:
         QCOMPARE(session.transcript->text(), QStringLiteral("ready\r\n"));
         QVERIFY(!session.tool->isRunning());
         session.tool->write(QStringLiteral("ignored after the end"));
-    }
-
-    void childSeesItsOwnTerminal_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("text");
-
-        QTest::newRow("window size") << "stty size" << "50 240\r\n";
-        QTest::newRow("controlling terminal") << "exec 3</dev/tty && echo yes" << "yes\r\n";
-        QTest::newRow("all streams on it") << "[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty" << "tty\r\n";
-        QTest::newRow("no inherited master") << "ls -l /proc/$$/fd | grep -q ptmx || echo clean" << "clean\r\n";
-    }
-
-    void childSeesItsOwnTerminal()
-    {
-        QFETCH(QString, script);
-        Session session(script);
-        session.start();
-        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
-        QTEST(session.transcript->text(), "text");
-        QCOMPARE(*session.transcript->status, 0);
-    }
-
-    void environmentAndWorkingFolder()
-    {
-        QVariantMap settings{{QStringLiteral("SOCKSEnable"), 1},
-                             {QStringLiteral("SOCKSProxy"), QStringLiteral("s")},
-                             {QStringLiteral("SOCKSPort"), 1080}};
-        setProxySettingsSourceForTesting([settings] { return std::optional<QVariantMap>(settings); });
-        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
-            qunsetenv(name);
-        QTemporaryDir folder;
-        // The environment is built by the constructor.
-        Session session(QStringLiteral("echo \"$https_proxy $http_proxy\"; pwd -P"), folder.path());
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
-        session.start();
-        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), sessionTimeout);
-        QCOMPARE(session.transcript->text(), QStringLiteral("socks5h://s:1080 socks5h://s:1080\r\n")
-                                                 + QDir(folder.path()).canonicalPath() + QStringLiteral("\r\n"));
     }
 
     void startFailures_data()
@@ -206,8 +169,7 @@ private slots:
             QVERIFY(!error.description().isEmpty());
             QCOMPARE(QString::fromStdString(error.what()), error.description());
         }
-        QVERIFY(!tool.isRunning());
-        QVERIFY(!called);
+        QVERIFY(!tool.isRunning() && !called);
     }
 
     void destroyingRunningSessionKillsChild()

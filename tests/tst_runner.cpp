@@ -22,11 +22,28 @@ struct Outcome {
     std::optional<ToolResult> result;
 };
 
-// Awaits a run and stores its result; the outcome is shared so a test that gives up
-// waiting leaves nothing dangling.
+// Shared, so a test that gives up waiting leaves nothing dangling.
 QCoro::Task<> collect(std::shared_ptr<Outcome> outcome, QString exe, QStringList args, std::optional<QString> cwd)
 {
     outcome->result = co_await runTool(exe, args, cwd);
+}
+
+std::optional<ToolResult> run(const QString& exe, const QStringList& args, const std::optional<QString>& cwd = {})
+{
+    auto outcome = std::make_shared<Outcome>();
+    collect(outcome, exe, args, cwd);
+    QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout);
+    return outcome->result;
+}
+
+std::optional<ToolResult> script(const QString& text)
+{
+    return run(shell, {QStringLiteral("-c"), text});
+}
+
+void setProxy(const std::optional<QVariantMap>& settings)
+{
+    setProxySettingsSourceForTesting([settings] { return settings; });
 }
 
 } // namespace
@@ -36,26 +53,12 @@ class RunnerTest : public QObject {
 
     QTemporaryDir m_binDir;
 
-    // Runs to completion without blocking the event loop; fails the test after a
-    // generous time rather than hanging.
-    std::optional<ToolResult> run(const QString& exe, const QStringList& args,
-                                  const std::optional<QString>& cwd = {})
-    {
-        auto outcome = std::make_shared<Outcome>();
-        collect(outcome, exe, args, cwd);
-        if (!QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout))
-            return std::nullopt;
-        return outcome->result;
-    }
-
-    std::optional<ToolResult> script(const QString& text) { return run(shell, {QStringLiteral("-c"), text}); }
-
 private slots:
     void initTestCase()
     {
         // Before anything reads the tool folder: it is fixed on first read.
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
+        setProxy(std::nullopt);
     }
 
     void cleanupTestCase() { setProxySettingsSourceForTesting({}); }
@@ -63,27 +66,21 @@ private slots:
     void toolFolderComesFromEnvironmentAndStaysFixed()
     {
         QCOMPARE(Bin::dir(), m_binDir.path());
-        QCOMPARE(ipatool::executable(), m_binDir.path() + QStringLiteral("/ipatool"));
         qputenv("CRVEL_BIN_DIR", "/elsewhere");
         QCOMPARE(Bin::dir(), m_binDir.path());
         QCOMPARE(Bin::tool(QStringLiteral("idevice_id")), m_binDir.path() + QStringLiteral("/idevice_id"));
-
         Bin::setDirForTesting(QStringLiteral("/other/bin"));
         QCOMPARE(Bin::tool(QStringLiteral("ideviceinfo")), QStringLiteral("/other/bin/ideviceinfo"));
         Bin::setDirForTesting(std::nullopt);
         QCOMPARE(Bin::dir(), m_binDir.path());
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
-    }
 
-    void toolFromToolFolderRuns()
-    {
-        const QString tool = Bin::tool(QStringLiteral("ipatool"));
-        QFile file(tool);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\necho \"ipatool $*\"\n");
-        file.close();
-        QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
-
+        // ipatool is run from there.
+        QFile tool(m_binDir.filePath(QStringLiteral("ipatool")));
+        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\necho \"ipatool $*\"\n") > 0);
+        tool.close();
+        QVERIFY(tool.setPermissions(tool.permissions() | QFile::ExeOwner));
+        QCOMPARE(ipatool::executable(), tool.fileName());
         const auto result = run(ipatool::executable(), ipatool::authInfo());
         QVERIFY(result);
         QCOMPARE(result->status, 0);
@@ -93,59 +90,43 @@ private slots:
     void outputIsCollected_data()
     {
         QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("args"); // $0, $1, … of the script
+        QTest::addColumn<QString>("cwd");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
+        const QStringList none;
 
-        QTest::newRow("streams kept apart") << "echo out; echo err >&2; exit 3" << 3 << "out\n" << "err\n";
+        QTest::newRow("streams kept apart") << "echo out; echo err >&2; exit 3" << none << "" << 3 << "out\n" << "err\n";
         // Colour and cursor sequences go; a bare carriage return and a lone ESC stay.
         QTest::newRow("control sequences removed")
-            << R"(printf '\033[36memail=\033[0mj@x.com\r\033[2Kdone\033(B\n'; printf '\033[31mERR\033[0m\n' >&2)" << 0
-            << "email=j@x.com\rdone\x1b(B\n" << "ERR\n";
-        QTest::newRow("invalid UTF-8 replaced") << R"(printf '\377ok \320\220\320\275\320\270\n')" << 0
+            << R"(printf '\033[36memail=\033[0mj@x.com\r\033[2Kdone\033(B\n'; printf '\033[31mERR\033[0m\n' >&2)" << none
+            << "" << 0 << "email=j@x.com\rdone\x1b(B\n" << "ERR\n";
+        QTest::newRow("invalid UTF-8 replaced") << R"(printf '\377ok \320\220\320\275\320\270\n')" << none << "" << 0
                                                 << QString(QChar(0xFFFD)) + QStringLiteral("ok Ани\n") << "";
         QTest::newRow("standard input at end of file")
-            << "if read line; then echo got; else echo eof; fi" << 0 << "eof\n" << "";
-        QTest::newRow("nothing printed") << "exit 0" << 0 << "" << "";
+            << "if read line; then echo got; else echo eof; fi" << none << "" << 0 << "eof\n" << "";
+        QTest::newRow("nothing printed") << "exit 0" << none << "" << 0 << "" << "";
+        QTest::newRow("arguments unsplit") << R"(printf '%s|' "$@")" << QStringList{"sh", "a b", "$HOME", "'q\"", ""}
+                                           << "" << 0 << "a b|$HOME|'q\"||" << "";
+        QTest::newRow("working folder") << "pwd -P" << none << m_binDir.path() << 0
+                                        << QDir(m_binDir.path()).canonicalPath() + u'\n' << "";
+        // Far more than a pipe holds, before anything on standard output.
+        QTest::newRow("large standard error first") << "head -c 3000000 /dev/zero | tr '\\000' e >&2; echo done" << none
+                                                    << "" << 0 << "done\n" << QString(3000000, u'e');
     }
 
     void outputIsCollected()
     {
         QFETCH(QString, script);
-        const auto result = this->script(script);
+        QFETCH(QStringList, args);
+        QFETCH(QString, cwd);
+        const auto result = run(shell, QStringList{QStringLiteral("-c"), script} + args,
+                                cwd.isEmpty() ? std::nullopt : std::optional(cwd));
         QVERIFY(result);
         QTEST(result->status, "status");
         QTEST(result->out, "out");
         QTEST(result->err, "err");
-    }
-
-    void argumentsArePassedUnsplit()
-    {
-        const QStringList args = {QStringLiteral("-c"), QStringLiteral("printf '%s|' \"$@\""), QStringLiteral("sh"),
-                                  QStringLiteral("a b"), QStringLiteral("$HOME"), QStringLiteral("'q\""),
-                                  QString()};
-        const auto result = run(shell, args);
-        QVERIFY(result);
-        QCOMPARE(result->out, QStringLiteral("a b|$HOME|'q\"||"));
-    }
-
-    void workingFolderIsUsed()
-    {
-        QTemporaryDir folder;
-        const auto result = run(shell, {QStringLiteral("-c"), QStringLiteral("pwd -P")}, folder.path());
-        QVERIFY(result);
-        QCOMPARE(result->out.trimmed(), QDir(folder.path()).canonicalPath());
-    }
-
-    void largeStandardErrorBeforeOutput()
-    {
-        // Far more than a pipe holds, before anything on standard output.
-        const auto result = script(QStringLiteral("head -c 3000000 /dev/zero | tr '\\000' e >&2; echo done"));
-        QVERIFY(result);
-        QCOMPARE(result->status, 0);
-        QCOMPARE(result->out, QStringLiteral("done\n"));
-        QCOMPARE(result->err.size(), 3000000);
-        QCOMPARE(result->err.count(u'e'), 3000000);
     }
 
     void startFailures_data()
@@ -166,20 +147,21 @@ private slots:
         QVERIFY(!result->err.isEmpty());
     }
 
-    void childSeesToolEnvironment()
+    // runTool's children get the system proxy; runQuietly's this process's environment unchanged.
+    void environmentOfChildren()
     {
-        QVariantMap settings{{QStringLiteral("HTTPSEnable"), 1},
-                             {QStringLiteral("HTTPSProxy"), QStringLiteral("h")},
-                             {QStringLiteral("HTTPSPort"), 8080}};
-        setProxySettingsSourceForTesting([settings] { return std::optional<QVariantMap>(settings); });
-        qunsetenv("HTTPS_PROXY");
-        qunsetenv("https_proxy");
-        qunsetenv("ALL_PROXY");
-        qunsetenv("all_proxy");
+        setProxy(QVariantMap{{"HTTPSEnable", 1}, {"HTTPSProxy", "h"}, {"HTTPSPort", 8080}});
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
+        qputenv("TELMORA_QUIET_MARK", "yes");
         const auto result = script(QStringLiteral("echo \"$https_proxy $http_proxy\""));
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
+        const int quiet = runQuietly(
+            shell, {QStringLiteral("-c"), QStringLiteral("[ -z \"$https_proxy\" ] && [ \"$TELMORA_QUIET_MARK\" = yes ]")});
+        setProxy(std::nullopt);
+        qunsetenv("TELMORA_QUIET_MARK");
         QVERIFY(result);
         QCOMPARE(result->out, QStringLiteral("http://h:8080 http://h:8080\n"));
+        QCOMPARE(quiet, 0);
     }
 
     void abandonedRunFinishesAlone()
@@ -187,7 +169,6 @@ private slots:
         QTemporaryDir folder;
         const QString marker = folder.filePath(QStringLiteral("ended"));
         {
-            // The task is dropped at once: the run must go on to the end without its caller.
             QCoro::Task<ToolResult> dropped =
                 runTool(shell, {QStringLiteral("-c"), QStringLiteral("sleep 0.2; echo x; touch \"$0\""), marker});
             Q_UNUSED(dropped);
@@ -206,8 +187,7 @@ private slots:
             outcomes.push_back(std::make_shared<Outcome>());
             collect(outcomes.back(), shell, {QStringLiteral("-c"), QStringLiteral("echo %1").arg(i)}, std::nullopt);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.begin(), outcomes.end(),
-                                             [](const auto& outcome) { return outcome->result.has_value(); }),
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o->result.has_value(); }),
                                  runTimeout);
         for (int i = 0; i < 20; ++i)
             QCOMPARE(outcomes[size_t(i)]->result->out, QStringLiteral("%1\n").arg(i));
@@ -216,40 +196,20 @@ private slots:
     void runQuietlyStatus_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("script");
         QTest::addColumn<int>("status");
-
-        QTest::newRow("exit status") << shell << QStringList{QStringLiteral("-c"), QStringLiteral("exit 7")} << 7;
-        // Every stream is the null device.
+        QTest::newRow("exit status") << shell << "exit 7" << 7;
         QTest::newRow("null streams")
-            << shell
-            << QStringList{QStringLiteral("-c"),
-                           QStringLiteral("for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit "
-                                          "1; done; echo noise; echo noise >&2")}
+            << shell << "for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit 1; done; echo noise; echo noise >&2"
             << 0;
-        QTest::newRow("missing") << QStringLiteral("/nonexistent/tool") << QStringList() << -1;
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/tool") << "" << -1;
     }
 
     void runQuietlyStatus()
     {
         QFETCH(QString, path);
-        QFETCH(QStringList, args);
-        QTEST(runQuietly(path, args), "status");
-    }
-
-    void runQuietlyInheritsEnvironmentUnchanged()
-    {
-        QVariantMap settings{{QStringLiteral("SOCKSEnable"), 1},
-                             {QStringLiteral("SOCKSProxy"), QStringLiteral("s")},
-                             {QStringLiteral("SOCKSPort"), 1080}};
-        setProxySettingsSourceForTesting([settings] { return std::optional<QVariantMap>(settings); });
-        qunsetenv("https_proxy");
-        qputenv("TELMORA_QUIET_MARK", "yes");
-        const int status = runQuietly(
-            shell, {QStringLiteral("-c"), QStringLiteral("[ -z \"$https_proxy\" ] && [ \"$TELMORA_QUIET_MARK\" = yes ]")});
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
-        qunsetenv("TELMORA_QUIET_MARK");
-        QCOMPARE(status, 0);
+        QFETCH(QString, script);
+        QTEST(runQuietly(path, {QStringLiteral("-c"), script}), "status");
     }
 };
 
