@@ -139,26 +139,6 @@ private slots:
         QVERIFY(rest == expectedRest);
     }
 
-    void toolEnvironmentUsesProcessEnvironmentAndSettings()
-    {
-        setProxySettingsSourceForTesting([] { return OptionalSettings(httpsOn); });
-        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
-            qunsetenv(name);
-
-        qputenv("http_proxy", "http://old:3128");
-        QProcessEnvironment environment = toolEnvironment();
-        QCOMPARE(environment.value(QStringLiteral("https_proxy")), QStringLiteral("http://h:8080"));
-        QCOMPARE(environment.value(QStringLiteral("http_proxy")), QStringLiteral("http://h:8080"));
-
-        qputenv("HTTPS_PROXY", "http://mine:1");
-        environment = toolEnvironment();
-        QVERIFY(environment == QProcessEnvironment::systemEnvironment());
-
-        qunsetenv("HTTPS_PROXY");
-        qunsetenv("http_proxy");
-        setProxySettingsSourceForTesting({});
-    }
-
     // The package's own tools first; the device tools from the system's PATH.
     void defaultToolFolderIsInPackageResources()
     {

@@ -1,7 +1,9 @@
-// runTool, runQuietly and the tool folder, with /bin/sh scripts as children.
+// Running tools: runTool, runQuietly, PTYTool sessions and the tool folder, with /bin/sh
+// scripts as children.
 #include "tools/bin.h"
 #include "tools/environment.h"
 #include "tools/ipatool.h"
+#include "tools/pty.h"
 #include "tools/runner.h"
 
 #include <QCoreApplication>
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 using namespace telmora;
@@ -17,6 +20,7 @@ namespace {
 
 const QString shell = QStringLiteral("/bin/sh");
 constexpr int runTimeout = 60000;
+const QVariantMap socks{{"SOCKSEnable", 1}, {"SOCKSProxy", "s"}, {"SOCKSPort", 1080}};
 
 struct Outcome {
     std::optional<ToolResult> result;
@@ -46,19 +50,62 @@ void setProxy(const std::optional<QVariantMap>& settings)
     setProxySettingsSourceForTesting([settings] { return settings; });
 }
 
+// What a session delivered, shared with the coroutine that awaits wait().
+struct Transcript {
+    QStringList chunks;
+    std::optional<int> status;
+    QString textWhenWaited; // everything delivered when wait() completed
+
+    [[nodiscard]] QString text() const { return chunks.join(QString()); }
+};
+
+QCoro::Task<> awaitEnd(std::shared_ptr<PTYTool> tool, std::shared_ptr<Transcript> transcript)
+{
+    const int status = co_await tool->wait();
+    transcript->textWhenWaited = transcript->text();
+    transcript->status = status;
+}
+
+struct Session {
+    std::shared_ptr<PTYTool> tool;
+    std::shared_ptr<Transcript> transcript = std::make_shared<Transcript>();
+
+    explicit Session(const QString& script, const std::optional<QString>& cwd = {})
+        : tool(std::make_shared<PTYTool>(shell, QStringList{QStringLiteral("-c"), script}, cwd))
+    {
+        std::shared_ptr<Transcript> sink = transcript;
+        tool->start([sink](const QString& text) { sink->chunks.append(text); });
+        awaitEnd(tool, transcript);
+    }
+
+    [[nodiscard]] bool ended() const { return transcript->status.has_value(); }
+};
+
+QString lines(int count)
+{
+    QString text;
+    for (int i = 1; i <= count; ++i)
+        text += QString::number(i) + QStringLiteral("\r\n");
+    return text;
+}
+
 } // namespace
 
-class RunnerTest : public QObject {
+class ToolsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_binDir;
+    QTemporaryDir m_folder;
 
 private slots:
     void initTestCase()
     {
         // Before anything reads the tool folder: it is fixed on first read.
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
-        setProxy(std::nullopt);
+        // Every tool's environment has this proxy.
+        setProxy(socks);
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
     }
 
     void cleanupTestCase() { setProxySettingsSourceForTesting({}); }
@@ -145,22 +192,40 @@ private slots:
         QCOMPARE(result->status, -1);
         QCOMPARE(result->out, QString());
         QVERIFY(!result->err.isEmpty());
+
+        PTYTool tool(exe, {QStringLiteral("auth"), QStringLiteral("login")});
+        bool called = false;
+        try {
+            tool.start([&](const QString&) { called = true; });
+            QFAIL("start did not throw");
+        } catch (const ToolStartError& error) {
+            QVERIFY(!error.description().isEmpty());
+            QCOMPARE(QString::fromStdString(error.what()), error.description());
+        }
+        QVERIFY(!tool.isRunning() && !called);
     }
 
-    // runTool's children get the system proxy; runQuietly's this process's environment unchanged.
+    // runTool's children get this process's environment with the system proxy, unless the
+    // user set one; runQuietly's get this process's environment unchanged.
     void environmentOfChildren()
     {
         setProxy(QVariantMap{{"HTTPSEnable", 1}, {"HTTPSProxy", "h"}, {"HTTPSPort", 8080}});
         for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
             qunsetenv(name);
+        qputenv("http_proxy", "http://old:3128");
         qputenv("TELMORA_QUIET_MARK", "yes");
-        const auto result = script(QStringLiteral("echo \"$https_proxy $http_proxy\""));
+        const QString echo = QStringLiteral("echo \"$https_proxy $http_proxy $HTTPS_PROXY $TELMORA_QUIET_MARK\"");
+        const auto fromSettings = script(echo);
         const int quiet = runQuietly(
             shell, {QStringLiteral("-c"), QStringLiteral("[ -z \"$https_proxy\" ] && [ \"$TELMORA_QUIET_MARK\" = yes ]")});
-        setProxy(std::nullopt);
-        qunsetenv("TELMORA_QUIET_MARK");
-        QVERIFY(result);
-        QCOMPARE(result->out, QStringLiteral("http://h:8080 http://h:8080\n"));
+        qputenv("HTTPS_PROXY", "http://mine:1");
+        const auto own = script(echo);
+        setProxy(socks);
+        for (const char* name : {"HTTPS_PROXY", "http_proxy", "TELMORA_QUIET_MARK"})
+            qunsetenv(name);
+        QVERIFY(fromSettings && own);
+        QCOMPARE(fromSettings->out, QStringLiteral("http://h:8080 http://h:8080  yes\n"));
+        QCOMPARE(own->out, QStringLiteral(" http://old:3128 http://mine:1 yes\n"));
         QCOMPARE(quiet, 0);
     }
 
@@ -211,7 +276,123 @@ private slots:
         QFETCH(QString, script);
         QTEST(runQuietly(path, {QStringLiteral("-c"), script}), "status");
     }
+    void promptWithoutLineEndArrivesAtOnce()
+    {
+        Session session(QStringLiteral("printf 'Enter 2FA code:'; read code; echo \"code=$code\"; exit 4"));
+        // The child is blocked reading: the prompt can only have come without a line end.
+        QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("Enter 2FA code:"), runTimeout);
+        QVERIFY(session.tool->isRunning() && !session.ended());
+
+        session.tool->write(QStringLiteral("123 456"));
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QCOMPARE(*session.transcript->status, 4);
+        // The terminal echoes the typed line; output line ends come back as CR LF.
+        QCOMPARE(session.transcript->text(), QStringLiteral("Enter 2FA code:123 456\r\ncode=123 456\r\n"));
+        QVERIFY(!session.tool->isRunning());
+    }
+
+    void largeOutputInChunksNothingLost()
+    {
+        // About 290 kB written in one go by seq, and a long line without line ends.
+        Session session(QStringLiteral("seq 1 50000; head -c 100000 /dev/zero | tr '\\000' x"));
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        const QString expected = lines(50000) + QString(100000, u'x');
+        QCOMPARE(session.transcript->text().size(), expected.size());
+        QVERIFY(session.transcript->text() == expected);
+        QVERIFY(session.transcript->chunks.size() > 1);
+        for (const QString& chunk : std::as_const(session.transcript->chunks))
+            QVERIFY(!chunk.isEmpty() && chunk.toUtf8().size() <= 8192);
+    }
+
+    // Everything is delivered before wait() returns, however soon the child ends.
+    void sessionOutput_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("cwd");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("nothing") << "exit 0" << "" << 0 << "";
+        QTest::newRow("short") << "printf done; exit 2" << "" << 2 << "done";
+        QTest::newRow("long") << "seq 1 20000; exit 1" << "" << 1 << lines(20000);
+        QTest::newRow("error and output merged in order")
+            << "echo one; echo two >&2; printf three; printf ' four\\n' >&2; echo five" << "" << 0
+            << "one\r\ntwo\r\nthree four\r\nfive\r\n";
+        QTest::newRow("window size") << "stty size" << "" << 0 << "50 240\r\n";
+        QTest::newRow("controlling terminal") << "exec 3</dev/tty && echo yes" << "" << 0 << "yes\r\n";
+        QTest::newRow("all streams on it") << "[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty" << "" << 0 << "tty\r\n";
+        QTest::newRow("no inherited master") << "ls -l /proc/$$/fd | grep -q ptmx || echo clean" << "" << 0 << "clean\r\n";
+        QTest::newRow("environment and working folder")
+            << "echo \"$https_proxy $http_proxy\"; pwd -P" << m_folder.path() << 0
+            << QStringLiteral("socks5h://s:1080 socks5h://s:1080\r\n") + QDir(m_folder.path()).canonicalPath() + QStringLiteral("\r\n");
+    }
+
+    void sessionOutput()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, cwd);
+        Session session(script, cwd.isEmpty() ? std::nullopt : std::optional(cwd));
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QTEST(*session.transcript->status, "status");
+        QTEST(session.transcript->textWhenWaited, "text");
+    }
+
+    void terminateEndsWait()
+    {
+        // sleep keeps the terminal open after the shell dies: the hang-up of the
+        // controlling terminal must end it too, or the stream would never end.
+        Session session(QStringLiteral("echo ready; sleep 60; echo never"));
+        QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("ready\r\n"), runTimeout);
+        session.tool->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QCOMPARE(*session.transcript->status, SIGTERM);
+        QCOMPARE(session.transcript->text(), QStringLiteral("ready\r\n"));
+        QVERIFY(!session.tool->isRunning());
+        session.tool->write(QStringLiteral("ignored after the end"));
+    }
+
+    void destroyingRunningSessionKillsChild()
+    {
+        // Only the caller's field holds the session, and wait() is pending on it.
+        struct Owner {
+            std::unique_ptr<PTYTool> tool;
+            QString text;
+            std::optional<int> status;
+        };
+        auto owner = std::make_shared<Owner>();
+        owner->tool = std::make_unique<PTYTool>(shell, QStringList{QStringLiteral("-c"), QStringLiteral("echo $$; sleep 60")});
+        owner->tool->start([owner = std::weak_ptr<Owner>(owner)](const QString& text) {
+            if (auto alive = owner.lock())
+                alive->text += text;
+        });
+        [](std::shared_ptr<Owner> owner) -> QCoro::Task<> {
+            PTYTool* tool = owner->tool.get();
+            owner->status = co_await tool->wait();
+        }(owner);
+        QTRY_VERIFY_WITH_TIMEOUT(owner->text.endsWith(u'\n'), runTimeout);
+        bool ok = false;
+        const pid_t pid = owner->text.trimmed().toInt(&ok);
+        QVERIFY(ok && pid > 0);
+
+        owner->tool.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(owner->status.has_value(), runTimeout);
+        QCOMPARE(*owner->status, SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, runTimeout);
+    }
+
+    void destroyingFromCallback()
+    {
+        auto owner = std::make_shared<std::shared_ptr<PTYTool>>();
+        auto seen = std::make_shared<int>(0);
+        *owner = std::make_shared<PTYTool>(shell, QStringList{QStringLiteral("-c"), QStringLiteral("echo go; sleep 60")});
+        (*owner)->start([owner, seen](const QString&) {
+            ++*seen;
+            owner->reset(); // the session ends itself from its own callback
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!*owner, runTimeout);
+        QCOMPARE(*seen, 1);
+    }
 };
 
-QTEST_GUILESS_MAIN(RunnerTest)
+QTEST_GUILESS_MAIN(ToolsTest)
 #include "tst_runner.moc"
