@@ -17,13 +17,8 @@ class QTemporaryDir;
 
 namespace telmora::test {
 
-// A world for the simulated tools (format in sim/README.md). Every tool run reads it again:
-// change it and write() it between runs. The destructor restores TELMORA_SIM_WORLD and
-// TELMORA_SIM_SPEED.
-//
-//     sandbox.world.addSample().write();
-//     SimWorld::signIn(SimWorld::sampleEmail);
-//     sandbox.world.setDeviceConnected(SimWorld::sampleUDID, false).write();   // unplug the phone
+// A world for the simulated tools (sim/README.md). Every tool run reads it again: change it
+// and write() it between runs. The destructor restores TELMORA_SIM_WORLD and TELMORA_SIM_SPEED.
 class SimWorld {
 public:
     struct Version {
@@ -36,8 +31,7 @@ public:
         double duration = -1; // seconds of download at speed 1; negative: the world's default
     };
 
-    // An injected failure (sim/README.md, "Failures"), e.g.
-    //     world.addFailure({.command = "ipatool download", .error = "license is required", .app = "100000001"});
+    // An injected failure (sim/README.md, "Failures").
     struct Failure {
         QString command; // "ipatool", "ipatool download", "ideviceinstaller install", …
         QString error;   // ipatool: the error= text; device tools: the whole line on standard error
@@ -106,15 +100,14 @@ public:
 
     // Writes the world file and points the tools at it; returns its path.
     QString write();
-    // Points the tools at the shipped demo world instead, at this speed.
+    // Points the tools at the shipped demo world instead.
     void useDemo(double speed = 50);
 
-    // Under the current $HOME: a session as `ipatool auth login` leaves it, plus Telmora's
-    // empty "login" file.
+    // Under $HOME: a session as `ipatool auth login` leaves it, plus Telmora's "login" file.
     static void signIn(const QString& email, const QString& name = QString::fromLatin1(sampleName));
     // What ideviceinstaller has put on the phone: bundle id → version.
     [[nodiscard]] static QMap<QString, QString> installed(const QString& udid);
-    // App ids obtained through purchase (or a download with --purchase).
+    // App ids obtained through purchase or a download with --purchase.
     [[nodiscard]] static QStringList licences(const QString& email);
     // The argument lists of every run of `tool` so far, oldest first.
     [[nodiscard]] static QList<QStringList> calls(const QString& tool);
