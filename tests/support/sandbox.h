@@ -2,8 +2,11 @@
 
 #include "simworld.h"
 #include "store/store.h"
+#include "tools/bin.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QString>
 #include <QTemporaryDir>
@@ -16,8 +19,29 @@ namespace telmora::test {
 // (Bin and CRVEL_BIN_DIR), and an empty world for them; all undone when it goes.
 class Sandbox {
 public:
-    Sandbox();
-    ~Sandbox();
+    Sandbox()
+    {
+        for (const QByteArray& name : redirected) {
+            if (qEnvironmentVariableIsSet(name.constData()))
+                m_saved.insert(name, qgetenv(name.constData()));
+            qunsetenv(name.constData());
+        }
+        QDir().mkpath(tempFolder());
+        qputenv("HOME", QFile::encodeName(path()));
+        qputenv("TMPDIR", QFile::encodeName(tempFolder()));
+        qputenv("CRVEL_BIN_DIR", QByteArrayLiteral(TELMORA_SIM_BIN_DIR));
+        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
+    }
+    ~Sandbox()
+    {
+        Bin::setDirForTesting(std::nullopt);
+        for (const QByteArray& name : redirected) {
+            if (m_saved.contains(name))
+                qputenv(name.constData(), m_saved.value(name));
+            else
+                qunsetenv(name.constData());
+        }
+    }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
@@ -29,6 +53,8 @@ public:
     [[nodiscard]] QString tempFolder() const { return filePath(QStringLiteral("tmp")); }
 
 private:
+    static inline const QList<QByteArray> redirected = {"HOME",           "XDG_DATA_HOME",  "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                                        "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME", "TMPDIR",          "CRVEL_BIN_DIR"};
     QTemporaryDir m_dir;
     QHash<QByteArray, QByteArray> m_saved;
 
