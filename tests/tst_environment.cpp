@@ -16,16 +16,8 @@ using namespace telmora;
 
 namespace {
 
-QVariantMap map(std::initializer_list<std::pair<const char*, QVariant>> entries)
-{
-    QVariantMap result;
-    for (const auto& [key, value] : entries)
-        result.insert(QString::fromLatin1(key), value);
-    return result;
-}
-
-const QVariantMap httpsOn = map({{"HTTPSEnable", 1}, {"HTTPSProxy", QStringLiteral("h")}, {"HTTPSPort", 8080}});
-const QVariantMap socksOn = map({{"SOCKSEnable", 1}, {"SOCKSProxy", QStringLiteral("s")}, {"SOCKSPort", 1080}});
+const QVariantMap httpsOn{{"HTTPSEnable", 1}, {"HTTPSProxy", QStringLiteral("h")}, {"HTTPSPort", 8080}};
+const QVariantMap socksOn{{"SOCKSEnable", 1}, {"SOCKSProxy", QStringLiteral("s")}, {"SOCKSPort", 1080}};
 
 QVariantMap merged(QVariantMap a, const QVariantMap& b)
 {
@@ -80,10 +72,10 @@ private slots:
         row("https enable text, socks on", merged(with(httpsOn, "HTTPSEnable", QStringLiteral("1")), socksOn), "socks5h://s:1080");
         row("https port text", with(httpsOn, "HTTPSPort", QStringLiteral("8080")));
         row("https host not text", with(httpsOn, "HTTPSProxy", 42));
-        row("wide integers", map({{"HTTPSEnable", qlonglong(1)}, {"HTTPSProxy", QStringLiteral("proxy.local")}, {"HTTPSPort", quint64(3128)}}),
+        row("wide integers", QVariantMap({{"HTTPSEnable", qlonglong(1)}, {"HTTPSProxy", QStringLiteral("proxy.local")}, {"HTTPSPort", quint64(3128)}}),
             "http://proxy.local:3128");
         row("socks disabled", with(socksOn, "SOCKSEnable", 0));
-        row("plain http is not consulted", map({{"HTTPEnable", 1}, {"HTTPProxy", QStringLiteral("p")}, {"HTTPPort", 80}}));
+        row("plain http is not consulted", QVariantMap({{"HTTPEnable", 1}, {"HTTPProxy", QStringLiteral("p")}, {"HTTPPort", 80}}));
     }
 
     void systemProxyRules()
@@ -188,7 +180,7 @@ private slots:
 
         // A SOCKS proxy without a port is no proxy.
         QCOMPARE(platform::proxySettings(),
-                 OptionalSettings(map({{"HTTPSEnable", 1}, {"HTTPSProxy", QStringLiteral("proxy.example")}, {"HTTPSPort", 3128}})));
+                 OptionalSettings(QVariantMap({{"HTTPSEnable", 1}, {"HTTPSProxy", QStringLiteral("proxy.example")}, {"HTTPSPort", 3128}})));
         QCOMPARE(systemProxy(), OptionalText(QStringLiteral("http://proxy.example:3128")));
 
         // Later changes are seen without restarting.

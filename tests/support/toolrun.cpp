@@ -72,11 +72,9 @@ bool Terminal::waitFor(const QByteArray& text, int count, int milliseconds)
 {
     QElapsedTimer timer;
     timer.start();
-    while (transcript.count(text) < count) {
-        if (timer.hasExpired(milliseconds) || !readSome(100))
-            return transcript.count(text) >= count;
+    while (transcript.count(text) < count && !timer.hasExpired(milliseconds) && readSome(100)) {
     }
-    return true;
+    return transcript.count(text) >= count;
 }
 
 void Terminal::send(const QByteArray& line)
