@@ -161,12 +161,13 @@ private slots:
             QSKIP("glib-compile-schemas is not installed");
         QTemporaryDir root;
         const QString schemas = root.filePath(QStringLiteral("schemas"));
-        QByteArray schema = R"(<schemalist><schema id="org.gnome.system.proxy" path="/system/proxy/">
-  <key name="mode" type="s"><default>'none'</default></key>
-  <child name="https" schema="org.gnome.system.proxy.https"/><child name="socks" schema="org.gnome.system.proxy.socks"/></schema>)";
+        QByteArray schema = "<schemalist><schema id='org.gnome.system.proxy' path='/system/proxy/'>"
+                            "<key name='mode' type='s'><default>'none'</default></key>"
+                            "<child name='https' schema='org.gnome.system.proxy.https'/>"
+                            "<child name='socks' schema='org.gnome.system.proxy.socks'/></schema>";
         for (const QByteArray kind : {"https", "socks"})
-            schema += R"(<schema id="org.gnome.system.proxy.)" + kind + R"(" path="/system/proxy/)" + kind + R"(/">
-  <key name="host" type="s"><default>''</default></key><key name="port" type="i"><default>0</default></key></schema>)";
+            schema += "<schema id='org.gnome.system.proxy." + kind + "' path='/system/proxy/" + kind + "/'><key name='host' type='s'>"
+                      "<default>''</default></key><key name='port' type='i'><default>0</default></key></schema>";
         schema += "</schemalist>";
         QVERIFY(writeFile(schemas + QStringLiteral("/org.gnome.system.proxy.gschema.xml"), schema));
         QCOMPARE(QProcess::execute(compiler, {schemas}), 0);
