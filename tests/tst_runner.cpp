@@ -36,7 +36,7 @@ std::optional<ToolResult> run(const QString& exe, const QStringList& args, const
 {
     auto outcome = std::make_shared<Outcome>();
     collect(outcome, exe, args, cwd);
-    QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout);
+    (void)QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout);
     return outcome->result;
 }
 
