@@ -29,7 +29,8 @@ struct Outcome {
 // Shared, so a test that gives up waiting leaves nothing dangling.
 QCoro::Task<> collect(std::shared_ptr<Outcome> outcome, QString exe, QStringList args, std::optional<QString> cwd)
 {
-    outcome->result = co_await runTool(exe, args, cwd);
+    QCoro::Task<ToolResult> run = runTool(exe, args, cwd);
+    outcome->result = co_await std::move(run);
 }
 
 std::optional<ToolResult> run(const QString& exe, const QStringList& args, const std::optional<QString>& cwd = {})
@@ -61,7 +62,8 @@ struct Transcript {
 
 QCoro::Task<> awaitEnd(std::shared_ptr<PTYTool> tool, std::shared_ptr<Transcript> transcript)
 {
-    const int status = co_await tool->wait();
+    QCoro::Task<int> ended = tool->wait();
+    const int status = co_await std::move(ended);
     transcript->textWhenWaited = transcript->text();
     transcript->status = status;
 }
@@ -359,7 +361,8 @@ private slots:
         });
         [](std::shared_ptr<Owner> owner) -> QCoro::Task<> {
             PTYTool* tool = owner->tool.get();
-            owner->status = co_await tool->wait();
+            QCoro::Task<int> ended = tool->wait();
+            owner->status = co_await std::move(ended);
         }(owner);
         QTRY_VERIFY_WITH_TIMEOUT(owner->text.endsWith(u'\n'), runTimeout);
         bool ok = false;
