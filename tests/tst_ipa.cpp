@@ -17,13 +17,7 @@ std::optional<IPAInfo> read(const QString& path)
     return QCoro::waitFor(readIPAInfo(path));
 }
 
-QVariantMap plist(std::initializer_list<std::pair<QString, QVariant>> entries)
-{
-    QVariantMap map;
-    for (const auto& [key, value] : entries)
-        map.insert(key, value);
-    return map;
-}
+using Members = QList<QPair<QString, QByteArray>>; // of a ZIP archive
 
 } // namespace
 
@@ -48,22 +42,22 @@ private Q_SLOTS:
         QTest::addColumn<int>("format");
         QTest::addColumn<QStringList>("expected"); // name, version, minOS, platform
 
-        const QVariantMap full = plist({{"CFBundleDisplayName", "Maps"}, {"CFBundleName", "MapsApp"},
+        const QVariantMap full = QVariantMap({{"CFBundleDisplayName", "Maps"}, {"CFBundleName", "MapsApp"},
                                         {"CFBundleShortVersionString", "7.4.1"}, {"MinimumOSVersion", "15.0"},
                                         {"DTPlatformName", "iphoneos"}});
         QTest::newRow("xml") << full << int(PlistFormat::xml) << QStringList{"Maps", "7.4.1", "15.0", "iOS"};
         QTest::newRow("binary") << full << int(PlistFormat::binary) << QStringList{"Maps", "7.4.1", "15.0", "iOS"};
-        QTest::newRow("bundle name only") << plist({{"CFBundleName", "MapsApp"}, {"DTPlatformName", "MacOSX"}})
+        QTest::newRow("bundle name only") << QVariantMap({{"CFBundleName", "MapsApp"}, {"DTPlatformName", "MacOSX"}})
                                           << int(PlistFormat::xml) << QStringList{"MapsApp", "0", "NA", "macOS"};
-        QTest::newRow("empty display name") << plist({{"CFBundleDisplayName", ""}, {"CFBundleName", "MapsApp"}})
+        QTest::newRow("empty display name") << QVariantMap({{"CFBundleDisplayName", ""}, {"CFBundleName", "MapsApp"}})
                                             << int(PlistFormat::binary) << QStringList{"App", "0", "NA", "iOS"};
         QTest::newRow("no names, platforms array")
-            << plist({{"CFBundleSupportedPlatforms", QStringList{"AppleTVOS"}}}) << int(PlistFormat::xml)
+            << QVariantMap({{"CFBundleSupportedPlatforms", QStringList{"AppleTVOS"}}}) << int(PlistFormat::xml)
             << QStringList{"App", "0", "NA", "tvOS"};
-        QTest::newRow("watch") << plist({{"DTPlatformName", "WatchOS"}}) << int(PlistFormat::xml)
+        QTest::newRow("watch") << QVariantMap({{"DTPlatformName", "WatchOS"}}) << int(PlistFormat::xml)
                                << QStringList{"App", "0", "NA", "watchOS"};
         QTest::newRow("values of other types ignored")
-            << plist({{"CFBundleShortVersionString", 3}, {"CFBundleSupportedPlatforms", "MacOSX"}})
+            << QVariantMap({{"CFBundleShortVersionString", 3}, {"CFBundleSupportedPlatforms", "MacOSX"}})
             << int(PlistFormat::binary) << QStringList{"App", "0", "NA", "iOS"};
     }
 
@@ -80,8 +74,8 @@ private Q_SLOTS:
 
     void extensionPlistIsNeverTaken()
     {
-        const QByteArray extension = makeInfoPlist(plist({{"CFBundleDisplayName", "Widget"}}));
-        const QByteArray app = makeInfoPlist(plist({{"CFBundleDisplayName", "Notes"}}), PlistFormat::binary);
+        const QByteArray extension = makeInfoPlist(QVariantMap({{"CFBundleDisplayName", "Widget"}}));
+        const QByteArray app = makeInfoPlist(QVariantMap({{"CFBundleDisplayName", "Notes"}}), PlistFormat::binary);
         QVERIFY(writeZip(path(QStringLiteral("ext.ipa")),
                          {{"Payload/Notes.app/PlugIns/Widget.appex/Info.plist", extension},
                           {"Payload/Notes.app/Frameworks/Kit.framework/Info.plist", extension},
@@ -94,44 +88,40 @@ private Q_SLOTS:
         QList<QPair<QString, QByteArray>> members;
         for (int i = 0; i < 5000; ++i)
             members.append({QStringLiteral("Payload/Big.app/Assets/file%1.dat").arg(i), QByteArray(16, 'x')});
-        members.append({QStringLiteral("Payload/Big.app/Info.plist"), makeInfoPlist(plist({{"CFBundleName", "Big"}}))});
+        members.append({QStringLiteral("Payload/Big.app/Info.plist"), makeInfoPlist(QVariantMap({{"CFBundleName", "Big"}}))});
         QVERIFY(writeZip(path(QStringLiteral("big.ipa")), members, true));
         QCOMPARE(read(path(QStringLiteral("big.ipa")))->name, QStringLiteral("Big"));
     }
 
     void unreadablePackagesGiveNothing_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("plain text named .ipa") << "text.ipa";
-        QTest::newRow("truncated archive") << "truncated.ipa";
-        QTest::newRow("no app plist") << "noplist.ipa";
-        QTest::newRow("plist that is not a dictionary") << "array.ipa";
-        QTest::newRow("damaged plist") << "damaged.ipa";
-        QTest::newRow("missing file") << "missing.ipa";
+        QTest::addColumn<QByteArray>("bytes"); // the file, unless members are given
+        QTest::addColumn<Members>("members");
+        QVERIFY(writeIPA(path(QStringLiteral("whole.ipa")), QStringLiteral("A"), {{"CFBundleName", "A"}}));
+        QFile whole(path(QStringLiteral("whole.ipa")));
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QTest::newRow("plain text named .ipa") << QByteArray("this is not a zip archive\n") << Members();
+        QTest::newRow("truncated archive") << whole.read(whole.size() - 30) << Members();
+        QTest::newRow("no app plist") << QByteArray() << Members{{"Payload/A.app/A", "bin"}, {"Info.plist", "x"}};
+        QTest::newRow("plist that is not a dictionary")
+            << QByteArray() << Members{{"Payload/A.app/Info.plist", R"(<?xml version="1.0"?><plist version="1.0"><array/></plist>)"}};
+        QTest::newRow("damaged plist") << QByteArray() << Members{{"Payload/A.app/Info.plist", "<plist><dict><key>"}};
+        QTest::newRow("missing file") << QByteArray() << Members();
     }
 
     void unreadablePackagesGiveNothing()
     {
-        QFETCH(QString, name);
-        QFile text(path(QStringLiteral("text.ipa")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("this is not a zip archive\n");
-        text.close();
-
-        QVERIFY(writeIPA(path(QStringLiteral("whole.ipa")), QStringLiteral("A"), plist({{"CFBundleName", "A"}})));
-        QFile whole(path(QStringLiteral("whole.ipa")));
-        QVERIFY(whole.open(QIODevice::ReadOnly));
-        QFile truncated(path(QStringLiteral("truncated.ipa")));
-        QVERIFY(truncated.open(QIODevice::WriteOnly));
-        truncated.write(whole.read(whole.size() - 30));
-        truncated.close();
-
-        QVERIFY(writeZip(path(QStringLiteral("noplist.ipa")), {{"Payload/A.app/A", "bin"}, {"Info.plist", "x"}}));
-        QVERIFY(writeZip(path(QStringLiteral("array.ipa")),
-                         {{"Payload/A.app/Info.plist", R"(<?xml version="1.0"?><plist version="1.0"><array/></plist>)"}}));
-        QVERIFY(writeZip(path(QStringLiteral("damaged.ipa")), {{"Payload/A.app/Info.plist", "<plist><dict><key>"}}));
-
-        QVERIFY(!read(path(name)));
+        QFETCH(QByteArray, bytes);
+        QFETCH(Members, members);
+        const QString file = path(QStringLiteral("bad.ipa"));
+        QFile::remove(file);
+        if (!members.isEmpty())
+            QVERIFY(writeZip(file, members));
+        QFile raw(file);
+        if (!bytes.isEmpty())
+            QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write(bytes) == bytes.size());
+        raw.close();
+        QVERIFY(!read(file));
     }
 
     void fileNames_data()

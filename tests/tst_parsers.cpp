@@ -126,19 +126,15 @@ private Q_SLOTS:
         QFETCH(int, key);
         QCOMPARE(normalizedDate(raw), normalized);
         QCOMPARE(dateKey(normalizedDate(raw)), key);
+        QCOMPARE(dateKey(std::nullopt), 0); // an absent date sorts oldest
     }
 
-    void absentDateSortsOldest() { QCOMPARE(dateKey(std::nullopt), 0); }
-
-    void versionIDs()
+    void versionIDsAndMeta()
     {
         QCOMPARE(parseVersionIDs(QStringLiteral(R"({"ids":["812","99","812","1005"],"x":"ab"})")),
                  (QStringList{QStringLiteral("1005"), QStringLiteral("812"), QStringLiteral("99")}));
         QVERIFY(parseVersionIDs(QStringLiteral("externalVersionIdentifiers=[]")).isEmpty());
-    }
 
-    void versionMeta()
-    {
         const VersionMeta meta = parseVersionMeta(QStringLiteral("displayVersion=2.3.1, minimumOSVersion=15.0"));
         QCOMPARE(meta.display, std::optional<QString>(QStringLiteral("2.3.1")));
         QCOMPARE(meta.minOS, std::optional<QString>(QStringLiteral("15.0")));
@@ -178,18 +174,16 @@ private Q_SLOTS:
         QCOMPARE(items[0].name, QStringLiteral("Notes: Sub"));
         QCOMPARE(items[0].id, QStringLiteral("1234567"));
         QCOMPARE(items[1].name, QStringLiteral("Яндекс Карты"));
-    }
 
-    void shippedCatalogIsComplete()
-    {
+        // The shipped catalog: complete, every id once.
         QFile file(QStringLiteral(TELMORA_SOURCE_DIR "/resources/AppsList.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<AppItem> items = parseCatalog(QString::fromUtf8(file.readAll()));
-        QVERIFY(items.size() >= 200);
+        const QList<AppItem> shipped = parseCatalog(QString::fromUtf8(file.readAll()));
+        QVERIFY(shipped.size() >= 200);
         QSet<QString> ids;
-        for (const AppItem& item : items)
+        for (const AppItem& item : shipped)
             ids.insert(item.id);
-        QCOMPARE(ids.size(), items.size());
+        QCOMPARE(ids.size(), shipped.size());
     }
 };
 

@@ -1,7 +1,9 @@
-// runTool, runQuietly and the tool folder, with /bin/sh scripts as children.
+// Running tools: runTool, runQuietly, PTYTool sessions and the tool folder, with /bin/sh
+// scripts as children.
 #include "tools/bin.h"
 #include "tools/environment.h"
 #include "tools/ipatool.h"
+#include "tools/pty.h"
 #include "tools/runner.h"
 
 #include <QCoreApplication>
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <memory>
 
 using namespace telmora;
@@ -17,45 +20,94 @@ namespace {
 
 const QString shell = QStringLiteral("/bin/sh");
 constexpr int runTimeout = 60000;
+const QVariantMap socks{{"SOCKSEnable", 1}, {"SOCKSProxy", "s"}, {"SOCKSPort", 1080}};
 
 struct Outcome {
     std::optional<ToolResult> result;
 };
 
-// Awaits a run and stores its result; the outcome is shared so a test that gives up
-// waiting leaves nothing dangling.
+// Shared, so a test that gives up waiting leaves nothing dangling.
 QCoro::Task<> collect(std::shared_ptr<Outcome> outcome, QString exe, QStringList args, std::optional<QString> cwd)
 {
-    outcome->result = co_await runTool(exe, args, cwd);
+    QCoro::Task<ToolResult> run = runTool(exe, args, cwd);
+    outcome->result = co_await std::move(run);
+}
+
+std::optional<ToolResult> run(const QString& exe, const QStringList& args, const std::optional<QString>& cwd = {})
+{
+    auto outcome = std::make_shared<Outcome>();
+    collect(outcome, exe, args, cwd);
+    (void)QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout);
+    return outcome->result;
+}
+
+std::optional<ToolResult> script(const QString& text)
+{
+    return run(shell, {QStringLiteral("-c"), text});
+}
+
+void setProxy(const std::optional<QVariantMap>& settings)
+{
+    setProxySettingsSourceForTesting([settings] { return settings; });
+}
+
+// What a session delivered, shared with the coroutine that awaits wait().
+struct Transcript {
+    QStringList chunks;
+    std::optional<int> status;
+    QString textWhenWaited; // everything delivered when wait() completed
+
+    [[nodiscard]] QString text() const { return chunks.join(QString()); }
+};
+
+QCoro::Task<> awaitEnd(std::shared_ptr<PTYTool> tool, std::shared_ptr<Transcript> transcript)
+{
+    QCoro::Task<int> ended = tool->wait();
+    const int status = co_await std::move(ended);
+    transcript->textWhenWaited = transcript->text();
+    transcript->status = status;
+}
+
+struct Session {
+    std::shared_ptr<PTYTool> tool;
+    std::shared_ptr<Transcript> transcript = std::make_shared<Transcript>();
+
+    explicit Session(const QString& script, const std::optional<QString>& cwd = {})
+        : tool(std::make_shared<PTYTool>(shell, QStringList{QStringLiteral("-c"), script}, cwd))
+    {
+        std::shared_ptr<Transcript> sink = transcript;
+        tool->start([sink](const QString& text) { sink->chunks.append(text); });
+        awaitEnd(tool, transcript);
+    }
+
+    [[nodiscard]] bool ended() const { return transcript->status.has_value(); }
+};
+
+QString lines(int count)
+{
+    QString text;
+    for (int i = 1; i <= count; ++i)
+        text += QString::number(i) + QStringLiteral("\r\n");
+    return text;
 }
 
 } // namespace
 
-class RunnerTest : public QObject {
+class ToolsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_binDir;
-
-    // Runs to completion without blocking the event loop; fails the test after a
-    // generous time rather than hanging.
-    std::optional<ToolResult> run(const QString& exe, const QStringList& args,
-                                  const std::optional<QString>& cwd = {})
-    {
-        auto outcome = std::make_shared<Outcome>();
-        collect(outcome, exe, args, cwd);
-        if (!QTest::qWaitFor([&] { return outcome->result.has_value(); }, runTimeout))
-            return std::nullopt;
-        return outcome->result;
-    }
-
-    std::optional<ToolResult> script(const QString& text) { return run(shell, {QStringLiteral("-c"), text}); }
+    QTemporaryDir m_folder;
 
 private slots:
     void initTestCase()
     {
         // Before anything reads the tool folder: it is fixed on first read.
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
+        // Every tool's environment has this proxy.
+        setProxy(socks);
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
     }
 
     void cleanupTestCase() { setProxySettingsSourceForTesting({}); }
@@ -63,27 +115,21 @@ private slots:
     void toolFolderComesFromEnvironmentAndStaysFixed()
     {
         QCOMPARE(Bin::dir(), m_binDir.path());
-        QCOMPARE(ipatool::executable(), m_binDir.path() + QStringLiteral("/ipatool"));
         qputenv("CRVEL_BIN_DIR", "/elsewhere");
         QCOMPARE(Bin::dir(), m_binDir.path());
         QCOMPARE(Bin::tool(QStringLiteral("idevice_id")), m_binDir.path() + QStringLiteral("/idevice_id"));
-
         Bin::setDirForTesting(QStringLiteral("/other/bin"));
         QCOMPARE(Bin::tool(QStringLiteral("ideviceinfo")), QStringLiteral("/other/bin/ideviceinfo"));
         Bin::setDirForTesting(std::nullopt);
         QCOMPARE(Bin::dir(), m_binDir.path());
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
-    }
 
-    void toolFromToolFolderRuns()
-    {
-        const QString tool = Bin::tool(QStringLiteral("ipatool"));
-        QFile file(tool);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\necho \"ipatool $*\"\n");
-        file.close();
-        QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
-
+        // ipatool is run from there.
+        QFile tool(m_binDir.filePath(QStringLiteral("ipatool")));
+        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\necho \"ipatool $*\"\n") > 0);
+        tool.close();
+        QVERIFY(tool.setPermissions(tool.permissions() | QFile::ExeOwner));
+        QCOMPARE(ipatool::executable(), tool.fileName());
         const auto result = run(ipatool::executable(), ipatool::authInfo());
         QVERIFY(result);
         QCOMPARE(result->status, 0);
@@ -93,59 +139,43 @@ private slots:
     void outputIsCollected_data()
     {
         QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("args"); // $0, $1, … of the script
+        QTest::addColumn<QString>("cwd");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
+        const QStringList none;
 
-        QTest::newRow("streams kept apart") << "echo out; echo err >&2; exit 3" << 3 << "out\n" << "err\n";
+        QTest::newRow("streams kept apart") << "echo out; echo err >&2; exit 3" << none << "" << 3 << "out\n" << "err\n";
         // Colour and cursor sequences go; a bare carriage return and a lone ESC stay.
         QTest::newRow("control sequences removed")
-            << R"(printf '\033[36memail=\033[0mj@x.com\r\033[2Kdone\033(B\n'; printf '\033[31mERR\033[0m\n' >&2)" << 0
-            << "email=j@x.com\rdone\x1b(B\n" << "ERR\n";
-        QTest::newRow("invalid UTF-8 replaced") << R"(printf '\377ok \320\220\320\275\320\270\n')" << 0
+            << R"(printf '\033[36memail=\033[0mj@x.com\r\033[2Kdone\033(B\n'; printf '\033[31mERR\033[0m\n' >&2)" << none
+            << "" << 0 << "email=j@x.com\rdone\x1b(B\n" << "ERR\n";
+        QTest::newRow("invalid UTF-8 replaced") << R"(printf '\377ok \320\220\320\275\320\270\n')" << none << "" << 0
                                                 << QString(QChar(0xFFFD)) + QStringLiteral("ok Ани\n") << "";
         QTest::newRow("standard input at end of file")
-            << "if read line; then echo got; else echo eof; fi" << 0 << "eof\n" << "";
-        QTest::newRow("nothing printed") << "exit 0" << 0 << "" << "";
+            << "if read line; then echo got; else echo eof; fi" << none << "" << 0 << "eof\n" << "";
+        QTest::newRow("nothing printed") << "exit 0" << none << "" << 0 << "" << "";
+        QTest::newRow("arguments unsplit") << R"(printf '%s|' "$@")" << QStringList{"sh", "a b", "$HOME", "'q\"", ""}
+                                           << "" << 0 << "a b|$HOME|'q\"||" << "";
+        QTest::newRow("working folder") << "pwd -P" << none << m_binDir.path() << 0
+                                        << QDir(m_binDir.path()).canonicalPath() + u'\n' << "";
+        // Far more than a pipe holds, before anything on standard output.
+        QTest::newRow("large standard error first") << "head -c 3000000 /dev/zero | tr '\\000' e >&2; echo done" << none
+                                                    << "" << 0 << "done\n" << QString(3000000, u'e');
     }
 
     void outputIsCollected()
     {
         QFETCH(QString, script);
-        const auto result = this->script(script);
+        QFETCH(QStringList, args);
+        QFETCH(QString, cwd);
+        const auto result = run(shell, QStringList{QStringLiteral("-c"), script} + args,
+                                cwd.isEmpty() ? std::nullopt : std::optional(cwd));
         QVERIFY(result);
         QTEST(result->status, "status");
         QTEST(result->out, "out");
         QTEST(result->err, "err");
-    }
-
-    void argumentsArePassedUnsplit()
-    {
-        const QStringList args = {QStringLiteral("-c"), QStringLiteral("printf '%s|' \"$@\""), QStringLiteral("sh"),
-                                  QStringLiteral("a b"), QStringLiteral("$HOME"), QStringLiteral("'q\""),
-                                  QString()};
-        const auto result = run(shell, args);
-        QVERIFY(result);
-        QCOMPARE(result->out, QStringLiteral("a b|$HOME|'q\"||"));
-    }
-
-    void workingFolderIsUsed()
-    {
-        QTemporaryDir folder;
-        const auto result = run(shell, {QStringLiteral("-c"), QStringLiteral("pwd -P")}, folder.path());
-        QVERIFY(result);
-        QCOMPARE(result->out.trimmed(), QDir(folder.path()).canonicalPath());
-    }
-
-    void largeStandardErrorBeforeOutput()
-    {
-        // Far more than a pipe holds, before anything on standard output.
-        const auto result = script(QStringLiteral("head -c 3000000 /dev/zero | tr '\\000' e >&2; echo done"));
-        QVERIFY(result);
-        QCOMPARE(result->status, 0);
-        QCOMPARE(result->out, QStringLiteral("done\n"));
-        QCOMPARE(result->err.size(), 3000000);
-        QCOMPARE(result->err.count(u'e'), 3000000);
     }
 
     void startFailures_data()
@@ -164,22 +194,41 @@ private slots:
         QCOMPARE(result->status, -1);
         QCOMPARE(result->out, QString());
         QVERIFY(!result->err.isEmpty());
+
+        PTYTool tool(exe, {QStringLiteral("auth"), QStringLiteral("login")});
+        bool called = false;
+        try {
+            tool.start([&](const QString&) { called = true; });
+            QFAIL("start did not throw");
+        } catch (const ToolStartError& error) {
+            QVERIFY(!error.description().isEmpty());
+            QCOMPARE(QString::fromStdString(error.what()), error.description());
+        }
+        QVERIFY(!tool.isRunning() && !called);
     }
 
-    void childSeesToolEnvironment()
+    // runTool's children get this process's environment with the system proxy, unless the
+    // user set one; runQuietly's get this process's environment unchanged.
+    void environmentOfChildren()
     {
-        QVariantMap settings{{QStringLiteral("HTTPSEnable"), 1},
-                             {QStringLiteral("HTTPSProxy"), QStringLiteral("h")},
-                             {QStringLiteral("HTTPSPort"), 8080}};
-        setProxySettingsSourceForTesting([settings] { return std::optional<QVariantMap>(settings); });
-        qunsetenv("HTTPS_PROXY");
-        qunsetenv("https_proxy");
-        qunsetenv("ALL_PROXY");
-        qunsetenv("all_proxy");
-        const auto result = script(QStringLiteral("echo \"$https_proxy $http_proxy\""));
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
-        QVERIFY(result);
-        QCOMPARE(result->out, QStringLiteral("http://h:8080 http://h:8080\n"));
+        setProxy(QVariantMap{{"HTTPSEnable", 1}, {"HTTPSProxy", "h"}, {"HTTPSPort", 8080}});
+        for (const char* name : {"HTTPS_PROXY", "https_proxy", "ALL_PROXY", "all_proxy"})
+            qunsetenv(name);
+        qputenv("http_proxy", "http://old:3128");
+        qputenv("TELMORA_QUIET_MARK", "yes");
+        const QString echo = QStringLiteral("echo \"$https_proxy $http_proxy $HTTPS_PROXY $TELMORA_QUIET_MARK\"");
+        const auto fromSettings = script(echo);
+        const int quiet = runQuietly(
+            shell, {QStringLiteral("-c"), QStringLiteral("[ -z \"$https_proxy\" ] && [ \"$TELMORA_QUIET_MARK\" = yes ]")});
+        qputenv("HTTPS_PROXY", "http://mine:1");
+        const auto own = script(echo);
+        setProxy(socks);
+        for (const char* name : {"HTTPS_PROXY", "http_proxy", "TELMORA_QUIET_MARK"})
+            qunsetenv(name);
+        QVERIFY(fromSettings && own);
+        QCOMPARE(fromSettings->out, QStringLiteral("http://h:8080 http://h:8080  yes\n"));
+        QCOMPARE(own->out, QStringLiteral(" http://old:3128 http://mine:1 yes\n"));
+        QCOMPARE(quiet, 0);
     }
 
     void abandonedRunFinishesAlone()
@@ -187,7 +236,6 @@ private slots:
         QTemporaryDir folder;
         const QString marker = folder.filePath(QStringLiteral("ended"));
         {
-            // The task is dropped at once: the run must go on to the end without its caller.
             QCoro::Task<ToolResult> dropped =
                 runTool(shell, {QStringLiteral("-c"), QStringLiteral("sleep 0.2; echo x; touch \"$0\""), marker});
             Q_UNUSED(dropped);
@@ -206,8 +254,7 @@ private slots:
             outcomes.push_back(std::make_shared<Outcome>());
             collect(outcomes.back(), shell, {QStringLiteral("-c"), QStringLiteral("echo %1").arg(i)}, std::nullopt);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.begin(), outcomes.end(),
-                                             [](const auto& outcome) { return outcome->result.has_value(); }),
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o->result.has_value(); }),
                                  runTimeout);
         for (int i = 0; i < 20; ++i)
             QCOMPARE(outcomes[size_t(i)]->result->out, QStringLiteral("%1\n").arg(i));
@@ -216,42 +263,131 @@ private slots:
     void runQuietlyStatus_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("script");
         QTest::addColumn<int>("status");
-
-        QTest::newRow("exit status") << shell << QStringList{QStringLiteral("-c"), QStringLiteral("exit 7")} << 7;
-        // Every stream is the null device.
+        QTest::newRow("exit status") << shell << "exit 7" << 7;
         QTest::newRow("null streams")
-            << shell
-            << QStringList{QStringLiteral("-c"),
-                           QStringLiteral("for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit "
-                                          "1; done; echo noise; echo noise >&2")}
+            << shell << "for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit 1; done; echo noise; echo noise >&2"
             << 0;
-        QTest::newRow("missing") << QStringLiteral("/nonexistent/tool") << QStringList() << -1;
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/tool") << "" << -1;
     }
 
     void runQuietlyStatus()
     {
         QFETCH(QString, path);
-        QFETCH(QStringList, args);
-        QTEST(runQuietly(path, args), "status");
+        QFETCH(QString, script);
+        QTEST(runQuietly(path, {QStringLiteral("-c"), script}), "status");
+    }
+    void promptWithoutLineEndArrivesAtOnce()
+    {
+        Session session(QStringLiteral("printf 'Enter 2FA code:'; read code; echo \"code=$code\"; exit 4"));
+        // The child is blocked reading: the prompt can only have come without a line end.
+        QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("Enter 2FA code:"), runTimeout);
+        QVERIFY(session.tool->isRunning() && !session.ended());
+
+        session.tool->write(QStringLiteral("123 456"));
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QCOMPARE(*session.transcript->status, 4);
+        // The terminal echoes the typed line; output line ends come back as CR LF.
+        QCOMPARE(session.transcript->text(), QStringLiteral("Enter 2FA code:123 456\r\ncode=123 456\r\n"));
+        QVERIFY(!session.tool->isRunning());
     }
 
-    void runQuietlyInheritsEnvironmentUnchanged()
+    // Everything is delivered before wait() returns, however soon the child ends.
+    void sessionOutput_data()
     {
-        QVariantMap settings{{QStringLiteral("SOCKSEnable"), 1},
-                             {QStringLiteral("SOCKSProxy"), QStringLiteral("s")},
-                             {QStringLiteral("SOCKSPort"), 1080}};
-        setProxySettingsSourceForTesting([settings] { return std::optional<QVariantMap>(settings); });
-        qunsetenv("https_proxy");
-        qputenv("TELMORA_QUIET_MARK", "yes");
-        const int status = runQuietly(
-            shell, {QStringLiteral("-c"), QStringLiteral("[ -z \"$https_proxy\" ] && [ \"$TELMORA_QUIET_MARK\" = yes ]")});
-        setProxySettingsSourceForTesting([] { return std::optional<QVariantMap>(); });
-        qunsetenv("TELMORA_QUIET_MARK");
-        QCOMPARE(status, 0);
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("cwd");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("nothing") << "exit 0" << "" << 0 << "";
+        QTest::newRow("short") << "printf done; exit 2" << "" << 2 << "done";
+        QTest::newRow("long") << "seq 1 20000; exit 1" << "" << 1 << lines(20000);
+        // About 290 kB written in one go by seq, and a long line without line ends.
+        QTest::newRow("large, in chunks") << "seq 1 50000; head -c 100000 /dev/zero | tr '\\000' x" << "" << 0
+                                          << lines(50000) + QString(100000, u'x');
+        QTest::newRow("error and output merged in order")
+            << "echo one; echo two >&2; printf three; printf ' four\\n' >&2; echo five" << "" << 0
+            << "one\r\ntwo\r\nthree four\r\nfive\r\n";
+        QTest::newRow("window size") << "stty size" << "" << 0 << "50 240\r\n";
+        QTest::newRow("controlling terminal") << "exec 3</dev/tty && echo yes" << "" << 0 << "yes\r\n";
+        QTest::newRow("all streams on it") << "[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo tty" << "" << 0 << "tty\r\n";
+        QTest::newRow("no inherited master") << "ls -l /proc/$$/fd | grep -q ptmx || echo clean" << "" << 0 << "clean\r\n";
+        QTest::newRow("environment and working folder")
+            << "echo \"$https_proxy $http_proxy\"; pwd -P" << m_folder.path() << 0
+            << QStringLiteral("socks5h://s:1080 socks5h://s:1080\r\n") + QDir(m_folder.path()).canonicalPath() + QStringLiteral("\r\n");
+    }
+
+    void sessionOutput()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, cwd);
+        Session session(script, cwd.isEmpty() ? std::nullopt : std::optional(cwd));
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QTEST(*session.transcript->status, "status");
+        QTEST(session.transcript->textWhenWaited, "text");
+        for (const QString& chunk : std::as_const(session.transcript->chunks))
+            QVERIFY(!chunk.isEmpty() && chunk.toUtf8().size() <= 8192);
+    }
+
+    void terminateEndsWait()
+    {
+        // sleep keeps the terminal open after the shell dies: the hang-up of the
+        // controlling terminal must end it too, or the stream would never end.
+        Session session(QStringLiteral("echo ready; sleep 60; echo never"));
+        QTRY_COMPARE_WITH_TIMEOUT(session.transcript->text(), QStringLiteral("ready\r\n"), runTimeout);
+        session.tool->terminate();
+        QTRY_VERIFY_WITH_TIMEOUT(session.ended(), runTimeout);
+        QCOMPARE(*session.transcript->status, SIGTERM);
+        QCOMPARE(session.transcript->text(), QStringLiteral("ready\r\n"));
+        QVERIFY(!session.tool->isRunning());
+        session.tool->write(QStringLiteral("ignored after the end"));
+    }
+
+    void destroyingRunningSessionKillsChild()
+    {
+        // Only the caller's field holds the session, and wait() is pending on it.
+        struct Owner {
+            std::unique_ptr<PTYTool> tool;
+            QString text;
+            std::optional<int> status;
+        };
+        auto owner = std::make_shared<Owner>();
+        owner->tool = std::make_unique<PTYTool>(shell, QStringList{QStringLiteral("-c"), QStringLiteral("echo $$; sleep 60")});
+        owner->tool->start([owner = std::weak_ptr<Owner>(owner)](const QString& text) {
+            if (auto alive = owner.lock())
+                alive->text += text;
+        });
+        [](std::shared_ptr<Owner> owner) -> QCoro::Task<> {
+            PTYTool* tool = owner->tool.get();
+            QCoro::Task<int> ended = tool->wait();
+            owner->status = co_await std::move(ended);
+        }(owner);
+        QTRY_VERIFY_WITH_TIMEOUT(owner->text.endsWith(u'\n'), runTimeout);
+        bool ok = false;
+        const pid_t pid = owner->text.trimmed().toInt(&ok);
+        QVERIFY(ok && pid > 0);
+
+        owner->tool.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(owner->status.has_value(), runTimeout);
+        QCOMPARE(*owner->status, SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, runTimeout);
+    }
+
+    void destroyingFromCallback()
+    {
+        auto owner = std::make_shared<std::shared_ptr<PTYTool>>();
+        auto seen = std::make_shared<int>(0);
+        *owner = std::make_shared<PTYTool>(shell, QStringList{QStringLiteral("-c"), QStringLiteral("echo go; sleep 60")});
+        (*owner)->start([owner, seen](const QString&) {
+            ++*seen;
+            owner->reset(); // the session ends itself from its own callback
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(!*owner, runTimeout);
+        QCOMPARE(*seen, 1);
     }
 };
 
-QTEST_GUILESS_MAIN(RunnerTest)
+QTEST_GUILESS_MAIN(ToolsTest)
 #include "tst_runner.moc"

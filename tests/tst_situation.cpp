@@ -45,24 +45,13 @@ IPAFile stored(const std::optional<QString>& minOS = QStringLiteral("15.0"))
     return file;
 }
 
-AppDetails detailsWithMinOS(const QString& minOS)
-{
-    AppDetails details;
-    details.minOS = minOS;
-    return details;
-}
-
 QString describe(const AppSituation& s)
 {
-    auto text = [](const std::optional<QString>& value) { return value ? QLatin1Char('"') + *value + QLatin1Char('"') : QStringLiteral("-"); };
-    QString action = QStringLiteral("-");
-    if (s.action)
-        action = QString::number(static_cast<int>(s.action->kind)) + QLatin1Char(':') + s.action->file
-                 + QLatin1Char(':') + s.action->job.id.toString();
-    return QStringLiteral("active=%1 fraction=%2 mark=%3 status=%4 note=%5 error=%6 action=%7 title=\"%8\" short=%9 plain=%10")
-        .arg(s.active)
-        .arg(s.fraction ? QString::number(*s.fraction) : QStringLiteral("-"))
-        .arg(text(s.mark), text(s.status), text(s.note), text(s.error), action, s.title, text(s.shortTitle))
+    const auto text = [](const std::optional<QString>& value) { return value.value_or(QStringLiteral("-")); };
+    return QStringLiteral("active=%1 fraction=%2 mark=%3 status=%4 note=%5 error=%6 action=%7:%8 title=%9 short=%10 plain=%11")
+        .arg(s.active).arg(s.fraction.value_or(-1))
+        .arg(text(s.mark), text(s.status), text(s.note), text(s.error))
+        .arg(s.action ? int(s.action->kind) : -1).arg(s.action ? s.action->file : QString(), s.title, text(s.shortTitle))
         .arg(s.isPlain);
 }
 
@@ -75,7 +64,7 @@ private Q_SLOTS:
     void init()
     {
         m_sandbox.emplace();
-        m_store = std::make_unique<Store>(StoreOptions{.resourcesFolder = QStringLiteral(TELMORA_SOURCE_DIR "/resources"), .autoStart = false});
+        m_store = std::make_unique<Store>(test::storeOptions());
     }
 
     void cleanup()
@@ -95,7 +84,9 @@ private Q_SLOTS:
         auto jobs = [](const QList<Job>& list) { return Setup([list](Store& s) { StoreTestAccess::setJobs(s, list); }); };
         auto all = [](const QList<Setup>& steps) { return Setup([steps](Store& s) { for (const Setup& step : steps) step(s); }); };
         auto device = [](const QString& version) { return Setup([version](Store& s) { StoreTestAccess::connectDevice(s, version); }); };
-        auto details = [](const QString& minOS) { return Setup([minOS](Store& s) { StoreTestAccess::setDetail(s, appID, detailsWithMinOS(minOS)); }); };
+        auto details = [](const QString& minOS) {
+            return Setup([minOS](Store& s) { AppDetails d; d.minOS = minOS; StoreTestAccess::setDetail(s, appID, d); });
+        };
 
         const Job waiting = job(State::waiting());
         const Job failed = job(State::failed(QStringLiteral("Это приложение не приобреталось на этом аккаунте.")));
@@ -103,122 +94,84 @@ private Q_SLOTS:
         const Job almost = job(State::running(), 0.999, QStringLiteral("3.2 MB/s"));
         const Job binaryFraction = job(State::running(), 0.29);
         const Job sized = job(State::running(), std::nullopt, QStringLiteral("12,3 МБ"));
-
-        auto cancelling = [](const Job& j, double fraction, const QString& status) {
-            AppSituation s;
-            s.active = true;
-            s.fraction = fraction;
-            s.status = status;
-            s.action = Action::cancel(j);
-            s.title = QStringLiteral("Отмена");
-            s.isPlain = true;
+        const auto cancelling = [](const Job& j, double fraction, const char* status) {
+            return AppSituation{.active = true, .fraction = fraction, .status = status, .action = Action::cancel(j),
+                                .title = QStringLiteral("Отмена"), .isPlain = true};
+        };
+        const auto plain = [](const Action& action, const char* title, const char* mark = nullptr, const char* shortTitle = nullptr,
+                              const char* note = nullptr) {
+            const auto text = [](const char* t) { return t ? std::optional(QString::fromUtf8(t)) : std::nullopt; };
+            return AppSituation{.mark = text(mark), .note = text(note), .action = action, .title = QString::fromUtf8(title),
+                                .shortTitle = text(shortTitle)};
+        };
+        const auto withError = [](AppSituation s, const QString& error) {
+            s.error = error;
             return s;
         };
-        auto plainAction = [](const Action& action, const QString& title, const std::optional<QString>& mark = {},
-                              const std::optional<QString>& shortTitle = {}) {
-            AppSituation s;
-            s.action = action;
-            s.title = title;
-            s.mark = mark;
-            s.shortTitle = shortTitle;
-            return s;
-        };
-        const QString check = QStringLiteral("checkmark");
-        const QString alert = QStringLiteral("exclamationmark");
+        const char* check = "checkmark";
+        const char* alert = "exclamationmark";
+        const Setup storedFile = files({stored()});
+        const Setup tooOldFile = files({stored(QStringLiteral("16.0"))});
 
-        QTest::newRow("waiting job beats a stored file")
-            << all({files({stored()}), jobs({waiting})}) << cancelling(waiting, 0, QStringLiteral("В очереди"));
-        QTest::newRow("running, nothing reported") << jobs({preparing}) << cancelling(preparing, 0, QStringLiteral("Подготовка…"));
-        QTest::newRow("running, percentage truncated") << jobs({almost}) << cancelling(almost, 0.999, QStringLiteral("99%"));
-        QTest::newRow("running, 0.29 is 29%") << jobs({binaryFraction}) << cancelling(binaryFraction, 0.29, QStringLiteral("29%"));
-        QTest::newRow("running, size only") << jobs({sized}) << cancelling(sized, 0, QStringLiteral("12,3 МБ"));
-        QTest::newRow("newest job decides") << jobs({preparing, failed}) << cancelling(preparing, 0, QStringLiteral("Подготовка…"));
+        QTest::newRow("waiting job beats a stored file") << all({storedFile, jobs({waiting})}) << cancelling(waiting, 0, "В очереди");
+        QTest::newRow("running, nothing reported") << jobs({preparing}) << cancelling(preparing, 0, "Подготовка…");
+        QTest::newRow("running, percentage truncated") << jobs({almost}) << cancelling(almost, 0.999, "99%");
+        QTest::newRow("running, 0.29 is 29%") << jobs({binaryFraction}) << cancelling(binaryFraction, 0.29, "29%");
+        QTest::newRow("running, size only") << jobs({sized}) << cancelling(sized, 0, "12,3 МБ");
+        QTest::newRow("newest job decides") << jobs({preparing, failed}) << cancelling(preparing, 0, "Подготовка…");
+        QTest::newRow("installing this file") << all({storedFile, [](Store& st) {
+                                                         StoreTestAccess::setInstalling(st, fileURL);
+                                                         StoreTestAccess::setInstallFraction(st, 0.6);
+                                                         StoreTestAccess::setInstallStatus(st, QStringLiteral("Установка: 60%"));
+                                                     }})
+                                              << AppSituation{.active = true, .fraction = 0.6, .status = "Установка: 60%"};
+        QTest::newRow("installing, nothing reported")
+            << all({storedFile, [](Store& st) { StoreTestAccess::setInstalling(st, fileURL); }})
+            << AppSituation{.active = true, .fraction = 0};
+        QTest::newRow("queued for installation")
+            << all({storedFile, [](Store& st) { StoreTestAccess::setInstallQueue(st, {QStringLiteral("/other.ipa"), fileURL}); }})
+            << AppSituation{.active = true, .fraction = 0, .status = "Ждёт установки"};
 
-        {
-            AppSituation s;
-            s.active = true;
-            s.fraction = 0.6;
-            s.status = QStringLiteral("Установка: 60%");
-            QTest::newRow("installing this file")
-                << all({files({stored()}), [](Store& st) {
-                            StoreTestAccess::setInstalling(st, fileURL);
-                            StoreTestAccess::setInstallFraction(st, 0.6);
-                            StoreTestAccess::setInstallStatus(st, QStringLiteral("Установка: 60%"));
-                        }})
-                << s;
-        }
-        {
-            AppSituation s;
-            s.active = true;
-            s.fraction = 0;
-            QTest::newRow("installing, nothing reported")
-                << all({files({stored()}), [](Store& st) { StoreTestAccess::setInstalling(st, fileURL); }}) << s;
-        }
-        {
-            AppSituation s;
-            s.active = true;
-            s.fraction = 0;
-            s.status = QStringLiteral("Ждёт установки");
-            QTest::newRow("queued for installation")
-                << all({files({stored()}), [](Store& st) { StoreTestAccess::setInstallQueue(st, {QStringLiteral("/other.ipa"), fileURL}); }})
-                << s;
-        }
-        {
-            const QString message = QStringLiteral("Удалите приложение с iPhone, перезагрузите его и попробуйте снова.");
-            auto installError = [message](Store& st) { StoreTestAccess::setInstallErrors(st, {{fileURL, message}}); };
-            AppSituation retryInstall = plainAction(Action::install(fileURL), QStringLiteral("Установить"), alert);
-            retryInstall.error = message;
-            QTest::newRow("install error, even after a failed job")
-                << all({files({stored()}), jobs({failed}), installError, device(QStringLiteral("17.0"))}) << retryInstall;
-            AppSituation tooOld = plainAction(Action::chooseVersion(), QStringLiteral("Выбрать версию"), alert, QStringLiteral("Версии"));
-            tooOld.error = message;
-            QTest::newRow("install error on a too old iPhone")
-                << all({files({stored(QStringLiteral("16.0"))}), installError, device(QStringLiteral("15.7"))}) << tooOld;
-        }
-        {
-            AppSituation s = plainAction(Action::retry(failed), QStringLiteral("Повторить"), alert);
-            s.error = failed.state.payload;
-            QTest::newRow("failed job") << jobs({failed}) << s;
-            QTest::newRow("failed job beats a stored file") << all({files({stored()}), jobs({failed})}) << s;
-        }
-        {
-            AppSituation s = plainAction(Action::chooseVersion(), QStringLiteral("Выбрать версию"), check, QStringLiteral("Версии"));
-            s.note = QStringLiteral("Нужна iOS 16.0, а на iPhone 15.7");
-            QTest::newRow("stored file needs a newer iOS") << all({files({stored(QStringLiteral("16.0"))}), device(QStringLiteral("15.7"))}) << s;
-            QTest::newRow("file requirement wins over details")
-                << all({files({stored(QStringLiteral("16.0"))}), details(QStringLiteral("14.0")), device(QStringLiteral("15.7"))}) << s;
-        }
-        QTest::newRow("too old needs a ready device")
-            << files({stored(QStringLiteral("16.0"))}) << plainAction(Action::install(fileURL), QStringLiteral("Установить"), check);
-        {
-            AppSituation s = plainAction(Action::chooseVersion(), QStringLiteral("Выбрать версию"), {}, QStringLiteral("Версии"));
-            s.note = QStringLiteral("Нужна iOS 17.2, а на iPhone 16.1");
-            QTest::newRow("details say too old, no file") << all({details(QStringLiteral("17.2")), device(QStringLiteral("16.1"))}) << s;
-            AppSituation na = s;
-            na.mark = check;
-            QTest::newRow("NA in the file falls back to details")
-                << all({files({stored(QStringLiteral("NA"))}), details(QStringLiteral("17.2")), device(QStringLiteral("16.1"))}) << na;
-        }
+        const QString installMessage = QStringLiteral("Удалите приложение с iPhone, перезагрузите его и попробуйте снова.");
+        const Setup installError = [installMessage](Store& st) { StoreTestAccess::setInstallErrors(st, {{fileURL, installMessage}}); };
+        QTest::newRow("install error, even after a failed job")
+            << all({storedFile, jobs({failed}), installError, device(QStringLiteral("17.0"))})
+            << withError(plain(Action::install(fileURL), "Установить", alert), installMessage);
+        QTest::newRow("install error on a too old iPhone")
+            << all({tooOldFile, installError, device(QStringLiteral("15.7"))})
+            << withError(plain(Action::chooseVersion(), "Выбрать версию", alert, "Версии"), installMessage);
+        const AppSituation retry = withError(plain(Action::retry(failed), "Повторить", alert), failed.state.payload);
+        QTest::newRow("failed job") << jobs({failed}) << retry;
+        QTest::newRow("failed job beats a stored file") << all({storedFile, jobs({failed})}) << retry;
+
+        const AppSituation fileTooNew = plain(Action::chooseVersion(), "Выбрать версию", check, "Версии", "Нужна iOS 16.0, а на iPhone 15.7");
+        QTest::newRow("stored file needs a newer iOS") << all({tooOldFile, device(QStringLiteral("15.7"))}) << fileTooNew;
+        QTest::newRow("file requirement wins over details")
+            << all({tooOldFile, details(QStringLiteral("14.0")), device(QStringLiteral("15.7"))}) << fileTooNew;
+        QTest::newRow("too old needs a ready device") << tooOldFile << plain(Action::install(fileURL), "Установить", check);
+        QTest::newRow("details say too old, no file")
+            << all({details(QStringLiteral("17.2")), device(QStringLiteral("16.1"))})
+            << plain(Action::chooseVersion(), "Выбрать версию", nullptr, "Версии", "Нужна iOS 17.2, а на iPhone 16.1");
+        QTest::newRow("NA in the file falls back to details")
+            << all({files({stored(QStringLiteral("NA"))}), details(QStringLiteral("17.2")), device(QStringLiteral("16.1"))})
+            << plain(Action::chooseVersion(), "Выбрать версию", check, "Версии", "Нужна iOS 17.2, а на iPhone 16.1");
         QTest::newRow("versions compare as numbers")
-            << all({details(QStringLiteral("16.9")), device(QStringLiteral("16.10"))}) << plainAction(Action::get(), QStringLiteral("Установить"));
+            << all({details(QStringLiteral("16.9")), device(QStringLiteral("16.10"))}) << plain(Action::get(), "Установить");
         QTest::newRow("same version is enough")
-            << all({details(QStringLiteral("16.0")), device(QStringLiteral("16.0"))}) << plainAction(Action::get(), QStringLiteral("Установить"));
-        QTest::newRow("nothing at all") << Setup([](Store&) {}) << plainAction(Action::get(), QStringLiteral("Скачать"));
-        QTest::newRow("nothing but a ready iPhone") << Setup(device(QStringLiteral("17.0"))) << plainAction(Action::get(), QStringLiteral("Установить"));
-        QTest::newRow("done job without file") << jobs({job(State::done(QStringLiteral("x.ipa")))}) << plainAction(Action::get(), QStringLiteral("Скачать"));
-        QTest::newRow("stored file") << files({stored()}) << plainAction(Action::install(fileURL), QStringLiteral("Установить"), check);
-        QTest::newRow("unreadable stored file") << files({stored(std::nullopt)}) << plainAction(Action::install(fileURL), QStringLiteral("Установить"), check);
+            << all({details(QStringLiteral("16.0")), device(QStringLiteral("16.0"))}) << plain(Action::get(), "Установить");
+        QTest::newRow("nothing at all") << Setup([](Store&) {}) << plain(Action::get(), "Скачать");
+        QTest::newRow("nothing but a ready iPhone") << device(QStringLiteral("17.0")) << plain(Action::get(), "Установить");
+        QTest::newRow("done job without file") << jobs({job(State::done(QStringLiteral("x.ipa")))}) << plain(Action::get(), "Скачать");
+        QTest::newRow("stored file") << storedFile << plain(Action::install(fileURL), "Установить", check);
+        QTest::newRow("unreadable stored file") << files({stored(std::nullopt)}) << plain(Action::install(fileURL), "Установить", check);
         QTest::newRow("cancelled job with stored file")
-            << all({files({stored()}), jobs({job(State::cancelled())})}) << plainAction(Action::install(fileURL), QStringLiteral("Установить"), check);
-        {
-            AppSituation s = plainAction(Action::install(fileURL), QStringLiteral("Установить снова"), check, QStringLiteral("Ещё раз"));
-            s.isPlain = true;
-            QTest::newRow("installed already")
-                << all({files({stored()}), [](Store& st) { StoreTestAccess::setInstalled(st, {fileURL}); }}) << s;
-        }
-        QTest::newRow("file of another app is not ours")
-            << files({[] { IPAFile f = stored(); f.appID = QStringLiteral("2002"); return f; }()})
-            << plainAction(Action::get(), QStringLiteral("Скачать"));
+            << all({storedFile, jobs({job(State::cancelled())})}) << plain(Action::install(fileURL), "Установить", check);
+        AppSituation again = plain(Action::install(fileURL), "Установить снова", check, "Ещё раз");
+        again.isPlain = true;
+        QTest::newRow("installed already") << all({storedFile, [](Store& st) { StoreTestAccess::setInstalled(st, {fileURL}); }}) << again;
+        IPAFile other = stored();
+        other.appID = QStringLiteral("2002");
+        QTest::newRow("file of another app is not ours") << files({other}) << plain(Action::get(), "Скачать");
     }
 
     void rules()

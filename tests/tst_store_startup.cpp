@@ -45,30 +45,28 @@ private Q_SLOTS:
     {
         QFETCH(bool, targetsExist);
         Sandbox home;
-        const QString downloads = home.downloadsFolder();
-        const QString data = home.dataFolder();
-        const QString oldDownloads = QFileInfo(downloads).absolutePath() + QStringLiteral("/Carvell");
-        const QString oldData = QFileInfo(data).absolutePath() + QStringLiteral("/Carvell");
-        QVERIFY(writeFile(oldDownloads + QStringLiteral("/Old.ipa"), "old package"));
-        QVERIFY(writeFile(oldData + QStringLiteral("/files.json"), "{}"));
+        const QString downloads = home.downloadsFolder() + u'/';
+        const QString data = home.dataFolder() + u'/';
+        const QString oldDownloads = home.filePath(QStringLiteral("Downloads/Carvell/"));
+        const QString oldData = home.filePath(QStringLiteral(".local/share/Carvell/"));
+        QVERIFY(writeFile(oldDownloads + QStringLiteral("Old.ipa"), "old package"));
+        QVERIFY(writeFile(oldData + QStringLiteral("files.json"), "{}"));
         if (targetsExist) {
-            QVERIFY(writeFile(downloads + QStringLiteral("/New.ipa"), "new package"));
-            QVERIFY(writeFile(data + QStringLiteral("/files.json"), "{\"new\":\"1\"}"));
+            QVERIFY(writeFile(downloads + QStringLiteral("New.ipa"), "new package"));
+            QVERIFY(writeFile(data + QStringLiteral("files.json"), "{\"new\":\"1\"}"));
         }
 
-        Store::prepareFolders(downloads, data);
+        Store::prepareFolders(home.downloadsFolder(), home.dataFolder());
 
-        if (targetsExist) {
-            QCOMPARE(readFile(oldDownloads + QStringLiteral("/Old.ipa")), QByteArray("old package"));
-            QCOMPARE(readFile(oldData + QStringLiteral("/files.json")), QByteArray("{}"));
-            QVERIFY(!QFile::exists(downloads + QStringLiteral("/Old.ipa")));
-            QCOMPARE(readFile(data + QStringLiteral("/files.json")), QByteArray("{\"new\":\"1\"}"));
-        } else {
-            QVERIFY(!QFileInfo::exists(oldDownloads));
-            QVERIFY(!QFileInfo::exists(oldData));
-            QCOMPARE(readFile(downloads + QStringLiteral("/Old.ipa")), QByteArray("old package"));
-            QCOMPARE(readFile(data + QStringLiteral("/files.json")), QByteArray("{}"));
-        }
+        // Moved whole, or both left as they were.
+        const QString packageAt = targetsExist ? oldDownloads : downloads;
+        QCOMPARE(readFile(packageAt + QStringLiteral("Old.ipa")), QByteArray("old package"));
+        QCOMPARE(QFileInfo::exists(oldDownloads), targetsExist);
+        QCOMPARE(QFileInfo::exists(oldData), targetsExist);
+        QCOMPARE(QFile::exists(downloads + QStringLiteral("Old.ipa")), !targetsExist);
+        QCOMPARE(readFile(data + QStringLiteral("files.json")), targetsExist ? QByteArray("{\"new\":\"1\"}") : QByteArray("{}"));
+        if (targetsExist)
+            QCOMPARE(readFile(oldData + QStringLiteral("files.json")), QByteArray("{}"));
     }
 
     void leftoversAreSweptOnlyAtTheTop_data()
@@ -115,11 +113,10 @@ private Q_SLOTS:
         QFETCH(bool, opens);
         Sandbox home;
         home.world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna")).write();
-        if (signedIn)
+        if (signedIn || saved)
             test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
         if (saved) {
             // A remembered account's folder, as switching away from it leaves it.
-            test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
             QDir session(home.filePath(QStringLiteral(".ipatool")));
             QVERIFY(session.mkpath(QStringLiteral("anna@example.com")));
             for (const QString name : {QStringLiteral("account"), QStringLiteral("cookies"), QStringLiteral("login")})

@@ -3,6 +3,7 @@
 #include <QCoroTask>
 #include <exception>
 #include <optional>
+#include <type_traits>
 
 namespace telmora::test {
 
@@ -11,34 +12,26 @@ namespace telmora::test {
 template<typename T>
 T awaitTask(QCoro::Task<T> task)
 {
+    using Result = std::conditional_t<std::is_void_v<T>, bool, T>;
+    std::optional<Result> result;
     std::exception_ptr error;
-    auto guarded = [](QCoro::Task<T> inner, std::exception_ptr& failure) -> QCoro::Task<std::optional<T>> {
+    auto guarded = [](QCoro::Task<T> inner, std::optional<Result>& out, std::exception_ptr& failure) -> QCoro::Task<> {
         try {
-            co_return co_await inner;
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        co_return std::nullopt;
-    };
-    std::optional<T> result = QCoro::waitFor(guarded(std::move(task), error));
-    if (error)
-        std::rethrow_exception(error);
-    return std::move(*result);
-}
-
-inline void awaitTask(QCoro::Task<> task)
-{
-    std::exception_ptr error;
-    auto guarded = [](QCoro::Task<> inner, std::exception_ptr& failure) -> QCoro::Task<> {
-        try {
-            co_await inner;
+            if constexpr (std::is_void_v<T>) {
+                co_await inner;
+                out.emplace(true);
+            } else {
+                out.emplace(co_await inner);
+            }
         } catch (...) {
             failure = std::current_exception();
         }
     };
-    QCoro::waitFor(guarded(std::move(task), error));
+    QCoro::waitFor(guarded(std::move(task), result, error));
     if (error)
         std::rethrow_exception(error);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
 }
 
 } // namespace telmora::test

@@ -2,8 +2,11 @@
 
 #include "simworld.h"
 #include "store/store.h"
+#include "tools/bin.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QString>
 #include <QTemporaryDir>
@@ -12,28 +15,46 @@
 
 namespace telmora::test {
 
-// What every test that touches files or tools stands in, undone when it goes: HOME, the XDG
-// folders and TMPDIR in a fresh temporary folder, the simulated tools selected (Bin and
-// CRVEL_BIN_DIR), and an empty world for them: fill it and write() it before a tool runs.
-//
-//     Sandbox sandbox;
-//     sandbox.world.addSample().write();
-//     Store store(storeOptions());
+// HOME, the XDG folders and TMPDIR in a fresh temporary folder, the simulated tools selected
+// (Bin and CRVEL_BIN_DIR), and an empty world for them; all undone when it goes.
 class Sandbox {
 public:
-    Sandbox();
-    ~Sandbox();
+    Sandbox()
+    {
+        for (const QByteArray& name : redirected) {
+            if (qEnvironmentVariableIsSet(name.constData()))
+                m_saved.insert(name, qgetenv(name.constData()));
+            qunsetenv(name.constData());
+        }
+        QDir().mkpath(tempFolder());
+        qputenv("HOME", QFile::encodeName(path()));
+        qputenv("TMPDIR", QFile::encodeName(tempFolder()));
+        qputenv("CRVEL_BIN_DIR", QByteArrayLiteral(TELMORA_SIM_BIN_DIR));
+        Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
+    }
+    ~Sandbox()
+    {
+        Bin::setDirForTesting(std::nullopt);
+        for (const QByteArray& name : redirected) {
+            if (m_saved.contains(name))
+                qputenv(name.constData(), m_saved.value(name));
+            else
+                qunsetenv(name.constData());
+        }
+    }
     Sandbox(const Sandbox&) = delete;
     Sandbox& operator=(const Sandbox&) = delete;
 
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
     // Where the Store keeps downloads and its own data under this home; TMPDIR.
-    [[nodiscard]] QString downloadsFolder() const;
-    [[nodiscard]] QString dataFolder() const;
-    [[nodiscard]] QString tempFolder() const;
+    [[nodiscard]] QString downloadsFolder() const { return filePath(QStringLiteral("Downloads/Telmora")); }
+    [[nodiscard]] QString dataFolder() const { return filePath(QStringLiteral(".local/share/Telmora")); }
+    [[nodiscard]] QString tempFolder() const { return filePath(QStringLiteral("tmp")); }
 
 private:
+    static inline const QList<QByteArray> redirected = {"HOME",           "XDG_DATA_HOME",  "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                                        "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME", "TMPDIR",          "CRVEL_BIN_DIR"};
     QTemporaryDir m_dir;
     QHash<QByteArray, QByteArray> m_saved;
 

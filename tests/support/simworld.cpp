@@ -12,28 +12,41 @@ namespace {
 
 const QList<QByteArray> variables = {"TELMORA_SIM_WORLD", "TELMORA_SIM_SPEED"};
 
-QString simFolder()
+QString simFile(const char* name)
 {
-    return QDir::homePath() + QStringLiteral("/.telmora-sim");
+    return QDir::homePath() + "/.telmora-sim/" + name;
 }
 
 QJsonObject readJson(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
+void writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+// Appends to the array `key` of `object`.
+void push(QJsonObject& object, const char* key, const QJsonValue& value)
+{
+    QJsonArray array = object.value(QLatin1String(key)).toArray();
+    array.append(value);
+    object.insert(QLatin1String(key), array);
 }
 
 } // namespace
 
-SimWorld::SimWorld() = default;
+SimWorld::SimWorld()
+    : m_world{{"accounts", QJsonArray()}, {"apps", QJsonArray()},    {"devices", QJsonArray()},
+              {"failures", QJsonArray()}, {"timings", QJsonObject()}, {"log", true}}
+{
+    for (const QByteArray& name : variables)
+        m_savedEnvironment.insert(name, qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData())) : std::nullopt);
+}
 
 SimWorld::~SimWorld()
 {
@@ -47,310 +60,160 @@ SimWorld::~SimWorld()
 
 SimWorld& SimWorld::addSample()
 {
-    const QString email = QString::fromLatin1(sampleEmail);
-    addAccount(email, QString::fromLatin1(samplePassword), QString::fromLatin1(sampleName));
-
-    addApp(QStringLiteral("100000001"), QStringLiteral("com.example.notes"), QStringLiteral("Notes Pro"));
-    addVersion(QStringLiteral("100000001"), {.id = QStringLiteral("800000001"), .display = QStringLiteral("1.0"),
-                                             .minOS = QStringLiteral("14.0"),
-                                             .released = QStringLiteral("2021-03-01T10:00:00Z")});
-    addVersion(QStringLiteral("100000001"), {.id = QStringLiteral("800000002"), .display = QStringLiteral("2.0"),
-                                             .minOS = QStringLiteral("16.0"),
-                                             .released = QStringLiteral("2024-05-01T10:00:00Z")});
-    addApp(QStringLiteral("100000002"), QStringLiteral("com.example.maps"), QStringLiteral("Maps Plus"));
-    addVersion(QStringLiteral("100000002"), {.id = QStringLiteral("800000003"), .display = QStringLiteral("3.1"),
-                                             .minOS = QStringLiteral("15.0"), .binaryPlist = true});
-    addApp(QStringLiteral("100000003"), QStringLiteral("com.example.paid"), QStringLiteral("Paid Tool"), 2.99);
-    addVersion(QStringLiteral("100000003"), {.id = QStringLiteral("800000004"), .display = QStringLiteral("1.0")});
-    addApp(QStringLiteral("100000004"), QStringLiteral("com.example.free"), QStringLiteral("Free Game"));
-    addVersion(QStringLiteral("100000004"), {.id = QStringLiteral("800000005"), .display = QStringLiteral("5.0")});
-
-    addPurchase(email, QStringLiteral("100000001"), QStringLiteral("Notes Pro"), QDate(2021, 3, 5));
-    addPurchase(email, QStringLiteral("100000002"), QStringLiteral("Maps Plus"), QDate(2024, 2, 1));
-    addDevice(QString::fromLatin1(sampleUDID), QStringLiteral("iPhone Jane"), QStringLiteral("17.4.1"));
-    return *this;
+    return addAccount(sampleEmail, samplePassword, sampleName)
+        .addApp("100000001", "com.example.notes", "Notes Pro")
+        .addVersion("100000001", {.id = "800000001", .display = "1.0", .minOS = "14.0", .released = "2021-03-01T10:00:00Z"})
+        .addVersion("100000001", {.id = "800000002", .display = "2.0", .minOS = "16.0", .released = "2024-05-01T10:00:00Z"})
+        .addApp("100000002", "com.example.maps", "Maps Plus")
+        .addVersion("100000002", {.id = "800000003", .display = "3.1", .binaryPlist = true})
+        .addApp("100000003", "com.example.paid", "Paid Tool", 2.99)
+        .addVersion("100000003", {.id = "800000004", .display = "1.0"})
+        .addApp("100000004", "com.example.free", "Free Game")
+        .addVersion("100000004", {.id = "800000005", .display = "5.0"})
+        .addPurchase(sampleEmail, "100000001", "Notes Pro", QDate(2021, 3, 5))
+        .addPurchase(sampleEmail, "100000002", "Maps Plus", QDate(2024, 2, 1))
+        .addDevice(sampleUDID, "iPhone Jane", "17.4.1");
 }
 
 SimWorld& SimWorld::addAccount(const QString& email, const QString& password, const QString& name,
                                const QString& twoFactorCode, bool repeatPromptOnWrongPassword)
 {
-    Account account;
-    account.fields = QJsonObject{{QStringLiteral("email"), email},
-                                 {QStringLiteral("password"), password},
-                                 {QStringLiteral("name"), name},
-                                 {QStringLiteral("code"), twoFactorCode},
-                                 {QStringLiteral("wrongPassword"),
-                                  repeatPromptOnWrongPassword ? QStringLiteral("prompt") : QStringLiteral("error")}};
-    m_accounts.append(account);
-    return *this;
+    return add("accounts", {{"email", email}, {"password", password}, {"name", name}, {"code", twoFactorCode},
+                            {"wrongPassword", repeatPromptOnWrongPassword ? "prompt" : "error"}, {"purchases", QJsonArray()}});
 }
 
 SimWorld& SimWorld::addPurchase(const QString& email, const QString& appID, const QString& name, const QDate& date,
                                 const QString& kind)
 {
-    if (Account* a = account(email)) {
-        a->purchases.append(QJsonObject{{QStringLiteral("id"), appID},
-                                        {QStringLiteral("name"), name},
-                                        {QStringLiteral("kind"), kind},
-                                        {QStringLiteral("date"), date.toString(Qt::ISODate)}});
-    }
-    return *this;
+    const QJsonObject purchase{{"id", appID}, {"name", name}, {"kind", kind}, {"date", date.toString(Qt::ISODate)}};
+    return edit("accounts", "email", email, [&](QJsonObject& account) { push(account, "purchases", purchase); });
 }
 
 SimWorld& SimWorld::addApp(const QString& id, const QString& bundleID, const QString& name, double price)
 {
-    App app;
-    app.fields = QJsonObject{{QStringLiteral("id"), id},
-                             {QStringLiteral("bundleID"), bundleID},
-                             {QStringLiteral("name"), name},
-                             {QStringLiteral("price"), price}};
-    m_apps.append(app);
-    return *this;
+    return add("apps", {{"id", id}, {"bundleID", bundleID}, {"name", name}, {"price", price}, {"versions", QJsonArray()}});
 }
 
-SimWorld& SimWorld::setRemoved(const QString& appID, bool removed)
+SimWorld& SimWorld::addVersion(const QString& appID, const Version& v)
 {
-    if (App* a = app(appID))
-        a->fields.insert(QStringLiteral("removed"), removed);
-    return *this;
-}
-
-SimWorld& SimWorld::addVersion(const QString& appID, const Version& version)
-{
-    if (App* a = app(appID))
-        a->versions.append(version);
-    return *this;
+    const QJsonObject version{{"id", v.id},           {"display", v.display},
+                              {"minOS", v.minOS},     {"released", v.released},
+                              {"size", double(v.size)}, {"duration", v.duration},
+                              {"plist", v.binaryPlist ? "binary" : "xml"}};
+    return edit("apps", "id", appID, [&](QJsonObject& app) { push(app, "versions", version); });
 }
 
 SimWorld& SimWorld::addDevice(const QString& udid, const QString& name, const QString& ios, bool trusted,
                               bool connected)
 {
-    m_devices.append(QJsonObject{{QStringLiteral("udid"), udid},
-                                 {QStringLiteral("name"), name},
-                                 {QStringLiteral("ios"), ios},
-                                 {QStringLiteral("trusted"), trusted},
-                                 {QStringLiteral("connected"), connected}});
-    return *this;
+    return add("devices", {{"udid", udid}, {"name", name}, {"ios", ios}, {"trusted", trusted}, {"connected", connected}});
 }
 
-SimWorld& SimWorld::setDeviceConnected(const QString& udid, bool connected)
+SimWorld& SimWorld::setDevice(const QString& udid, const char* field, bool value)
 {
-    if (QJsonObject* d = device(udid))
-        d->insert(QStringLiteral("connected"), connected);
-    return *this;
+    return edit("devices", "udid", udid, [&](QJsonObject& device) { device.insert(QLatin1String(field), value); });
 }
 
-SimWorld& SimWorld::setDeviceTrusted(const QString& udid, bool trusted)
+SimWorld& SimWorld::addFailure(const Failure& f)
 {
-    if (QJsonObject* d = device(udid))
-        d->insert(QStringLiteral("trusted"), trusted);
-    return *this;
-}
-
-SimWorld& SimWorld::addFailure(const Failure& failure)
-{
-    m_failures.append(failure);
-    return *this;
-}
-
-SimWorld& SimWorld::clearFailures()
-{
-    m_failures.clear();
-    return *this;
+    QJsonObject failure{{"command", f.command}, {"error", f.error},   {"app", f.app},
+                        {"version", f.version}, {"device", f.device}, {"account", f.account},
+                        {"relogin", f.relogin}, {"noProgress", f.noProgress}, {"panic", f.panic}};
+    if (f.status)
+        failure.insert("status", *f.status);
+    if (f.at)
+        failure.insert("at", *f.at);
+    return add("failures", failure);
 }
 
 SimWorld& SimWorld::setTiming(const QString& name, double seconds)
 {
-    m_timings.insert(name, seconds);
+    QJsonObject timings = m_world.value("timings").toObject();
+    timings.insert(name, seconds);
+    return setOption("timings", timings);
+}
+
+SimWorld& SimWorld::add(const char* list, const QJsonObject& entry)
+{
+    push(m_world, list, entry);
     return *this;
 }
 
-SimWorld& SimWorld::setOption(const QString& key, const QJsonValue& value)
+SimWorld& SimWorld::edit(const char* list, const char* key, const QString& value,
+                         const std::function<void(QJsonObject&)>& change)
 {
-    m_options.insert(key, value);
-    return *this;
-}
-
-SimWorld& SimWorld::setSpeed(double speed)
-{
-    m_speed = speed;
-    return *this;
-}
-
-SimWorld& SimWorld::setUpstreamDialect(const QString& version)
-{
-    m_upstreamVersion = version;
-    return *this;
-}
-
-QJsonObject SimWorld::toJson() const
-{
-    QJsonArray accounts;
-    for (const Account& account : m_accounts) {
-        QJsonObject object = account.fields;
-        QJsonArray purchases;
-        for (const QJsonObject& purchase : account.purchases)
-            purchases.append(purchase);
-        object.insert(QStringLiteral("purchases"), purchases);
-        accounts.append(object);
-    }
-    QJsonArray apps;
-    for (const App& app : m_apps) {
-        QJsonObject object = app.fields;
-        QJsonArray versions;
-        for (const Version& v : app.versions) {
-            versions.append(QJsonObject{{QStringLiteral("id"), v.id},
-                                        {QStringLiteral("display"), v.display},
-                                        {QStringLiteral("minOS"), v.minOS},
-                                        {QStringLiteral("released"), v.released},
-                                        {QStringLiteral("plist"), v.binaryPlist ? QStringLiteral("binary")
-                                                                                : QStringLiteral("xml")},
-                                        {QStringLiteral("size"), double(v.size)},
-                                        {QStringLiteral("duration"), v.duration}});
+    QJsonArray array = m_world.value(QLatin1String(list)).toArray();
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        QJsonObject entry = array.at(i).toObject();
+        if (entry.value(QLatin1String(key)).toString().compare(value, Qt::CaseInsensitive) == 0) {
+            change(entry);
+            array.replace(i, entry);
         }
-        object.insert(QStringLiteral("versions"), versions);
-        apps.append(object);
     }
-    QJsonArray devices;
-    for (const QJsonObject& device : m_devices)
-        devices.append(device);
-    QJsonArray failures;
-    for (const Failure& f : m_failures) {
-        QJsonObject object{{QStringLiteral("command"), f.command}, {QStringLiteral("error"), f.error},
-                           {QStringLiteral("app"), f.app},         {QStringLiteral("version"), f.version},
-                           {QStringLiteral("device"), f.device},   {QStringLiteral("account"), f.account},
-                           {QStringLiteral("relogin"), f.relogin}, {QStringLiteral("noProgress"), f.noProgress},
-                           {QStringLiteral("panic"), f.panic}};
-        if (f.status)
-            object.insert(QStringLiteral("status"), *f.status);
-        if (f.at)
-            object.insert(QStringLiteral("at"), *f.at);
-        failures.append(object);
-    }
-    QJsonObject world = m_options;
-    world.insert(QStringLiteral("accounts"), accounts);
-    world.insert(QStringLiteral("apps"), apps);
-    world.insert(QStringLiteral("devices"), devices);
-    world.insert(QStringLiteral("failures"), failures);
-    world.insert(QStringLiteral("timings"), m_timings);
-    world.insert(QStringLiteral("log"), true);
-    if (!m_upstreamVersion.isEmpty()) {
-        world.insert(QStringLiteral("dialect"), QStringLiteral("upstream"));
-        world.insert(QStringLiteral("version"), m_upstreamVersion);
-    }
-    return world;
-}
-
-void SimWorld::saveEnvironment()
-{
-    for (const QByteArray& name : variables) {
-        if (!m_savedEnvironment.contains(name))
-            m_savedEnvironment.insert(name, qEnvironmentVariableIsSet(name.constData())
-                                                ? std::optional<QByteArray>(qgetenv(name.constData()))
-                                                : std::nullopt);
-    }
+    return setOption(QLatin1String(list), array);
 }
 
 void SimWorld::useDemo(double speed)
 {
-    saveEnvironment();
     qunsetenv("TELMORA_SIM_WORLD");
     qputenv("TELMORA_SIM_SPEED", QByteArray::number(speed));
 }
 
 QString SimWorld::write()
 {
-    saveEnvironment();
     if (!m_dir)
         m_dir = std::make_unique<QTemporaryDir>();
-    writeFile(path(), QJsonDocument(toJson()).toJson());
-    qputenv("TELMORA_SIM_WORLD", QFile::encodeName(path()));
+    const QString path = m_dir->filePath("world.json");
+    writeFile(path, QJsonDocument(m_world).toJson());
+    qputenv("TELMORA_SIM_WORLD", QFile::encodeName(path));
     qputenv("TELMORA_SIM_SPEED", QByteArray::number(m_speed));
-    return path();
-}
-
-QString SimWorld::path() const
-{
-    return m_dir ? m_dir->filePath(QStringLiteral("world.json")) : QString();
+    return path;
 }
 
 void SimWorld::signIn(const QString& email, const QString& name)
 {
-    const QString folder = QDir::homePath() + QStringLiteral("/.ipatool");
+    const QString folder = QDir::homePath() + "/.ipatool/";
     QDir().mkpath(folder);
-    const QJsonObject account{{QStringLiteral("email"), email},
-                              {QStringLiteral("name"), name},
-                              {QStringLiteral("directoryServicesIdentifier"), QStringLiteral("1234567890")},
-                              {QStringLiteral("passwordToken"), QStringLiteral("0123456789abcdef")},
-                              {QStringLiteral("storeFront"), QStringLiteral("143469-16,29")}};
-    writeFile(folder + QStringLiteral("/account"), QJsonDocument(account).toJson());
-    writeFile(folder + QStringLiteral("/cookies"), "# Netscape HTTP Cookie File\n");
-    writeFile(folder + QStringLiteral("/login"), {});
+    const QJsonObject account{{"email", email},
+                              {"name", name},
+                              {"directoryServicesIdentifier", "1234567890"},
+                              {"passwordToken", "0123456789abcdef"},
+                              {"storeFront", "143469-16,29"}};
+    writeFile(folder + "account", QJsonDocument(account).toJson());
+    writeFile(folder + "cookies", "# Netscape HTTP Cookie File\n");
+    writeFile(folder + "login", {});
 }
 
 QMap<QString, QString> SimWorld::installed(const QString& udid)
 {
     QMap<QString, QString> apps;
-    const QJsonObject onDevice =
-        readJson(simFolder() + QStringLiteral("/state.json")).value(u"installed").toObject().value(udid).toObject();
+    const QJsonObject onDevice = readJson(simFile("state.json")).value("installed").toObject().value(udid).toObject();
     for (auto it = onDevice.begin(); it != onDevice.end(); ++it)
-        apps.insert(it.key(), it.value().toObject().value(u"version").toString());
+        apps.insert(it.key(), it.value().toObject().value("version").toString());
     return apps;
 }
 
 QStringList SimWorld::licences(const QString& email)
 {
     QStringList ids;
-    const QJsonArray list = readJson(simFolder() + QStringLiteral("/state.json"))
-                                .value(u"licenses").toObject().value(email.toLower()).toArray();
-    for (const QJsonValue& entry : list)
-        ids.append(entry.toObject().value(u"id").toString());
+    const QJsonObject licences = readJson(simFile("state.json")).value("licenses").toObject();
+    for (const QJsonValue& entry : licences.value(email.toLower()).toArray())
+        ids.append(entry.toObject().value("id").toString());
     return ids;
 }
 
 QList<QStringList> SimWorld::calls(const QString& tool)
 {
     QList<QStringList> list;
-    QFile file(simFolder() + QStringLiteral("/calls.jsonl"));
+    QFile file(simFile("calls.jsonl"));
     if (!file.open(QIODevice::ReadOnly))
         return list;
     while (!file.atEnd()) {
         const QJsonObject entry = QJsonDocument::fromJson(file.readLine()).object();
-        if (entry.value(u"tool").toString() != tool)
-            continue;
-        QStringList args;
-        for (const QJsonValue& arg : entry.value(u"args").toArray())
-            args.append(arg.toString());
-        list.append(args);
+        if (entry.value("tool").toString() == tool)
+            list.append(entry.value("args").toVariant().toStringList());
     }
     return list;
-}
-
-SimWorld::Account* SimWorld::account(const QString& email)
-{
-    for (Account& a : m_accounts) {
-        if (a.fields.value(u"email").toString().compare(email, Qt::CaseInsensitive) == 0)
-            return &a;
-    }
-    return nullptr;
-}
-
-SimWorld::App* SimWorld::app(const QString& id)
-{
-    for (App& a : m_apps) {
-        if (a.fields.value(u"id").toString() == id)
-            return &a;
-    }
-    return nullptr;
-}
-
-QJsonObject* SimWorld::device(const QString& udid)
-{
-    for (QJsonObject& d : m_devices) {
-        if (d.value(u"udid").toString() == udid)
-            return &d;
-    }
-    return nullptr;
 }
 
 } // namespace telmora::test

@@ -8,15 +8,12 @@
 
 namespace telmora {
 
-// Lets tests put a Store into a given state (and read its private parts) without
-// running the workflows that normally lead there.
+// Puts a Store into a given state, and reads its private parts, without the workflows.
 class StoreTestAccess {
 public:
-    // published state
     static void setEmail(Store& store, const std::optional<QString>& email) { store.setEmail(email); }
     static void setJobs(Store& store, const QList<Job>& jobs) { store.setJobs(jobs); }
     static void setResults(Store& store, const QList<AppItem>& results) { store.setResults(results); }
-    static void setSearching(Store& store, bool searching) { store.setSearching(searching); }
     static void setPurchases(Store& store, const QList<AppItem>& purchases) { store.setPurchases(purchases); }
     static void setPurchasesError(Store& store, const std::optional<QString>& error) { store.setPurchasesError(error); }
     static void setLoginStep(Store& store, const LoginStep& step) { store.setLoginStep(step); }
@@ -42,14 +39,11 @@ public:
         store.setSelectedDevice(udid);
     }
 
-    // internal state
     static QHash<QString, QString>& fileApps(Store& store) { return store.m_fileApps; }
     static void loadFileApps(Store& store) { store.loadFileApps(); }
     static bool hasAfterLogin(const Store& store) { return static_cast<bool>(store.m_afterLogin); }
     static std::optional<QUuid> runningJob(const Store& store) { return store.m_runningJob; }
     static std::shared_ptr<PTYTool> runningTool(const Store& store) { return store.m_runningTool; }
-
-    // devices and installation
     static void startDevicesPolling(Store& store) { store.startDevicesPolling(); }
 };
 

@@ -17,25 +17,16 @@
 
 namespace telmora::test {
 
-QString ToolRun::out() const
-{
-    return removeControlSequences(QString::fromUtf8(rawOut));
-}
-
-QString ToolRun::err() const
-{
-    return removeControlSequences(QString::fromUtf8(rawErr));
-}
+QString ToolRun::out() const { return removeControlSequences(QString::fromUtf8(rawOut)); }
+QString ToolRun::err() const { return removeControlSequences(QString::fromUtf8(rawErr)); }
+QString Terminal::clean() const { return removeControlSequences(QString::fromUtf8(transcript)); }
 
 ToolRun runProgram(const QString& program, const QStringList& args, const QString& cwd)
 {
     QProcess process;
-    process.setProgram(program);
-    process.setArguments(args);
     process.setStandardInputFile(QProcess::nullDevice());
-    if (!cwd.isEmpty())
-        process.setWorkingDirectory(cwd);
-    process.start();
+    process.setWorkingDirectory(cwd);
+    process.start(program, args);
     ToolRun result;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return result;
@@ -56,9 +47,7 @@ Terminal::Terminal(const QString& program, const QStringList& args, const QStrin
     argv.push_back(nullptr);
     const QByteArray folder = QFile::encodeName(cwd);
 
-    struct winsize size = {};
-    size.ws_row = 50;
-    size.ws_col = 240;
+    struct winsize size = {.ws_row = 50, .ws_col = 240, .ws_xpixel = 0, .ws_ypixel = 0};
     m_pid = forkpty(&m_master, nullptr, nullptr, &size);
     if (m_pid == 0) {
         if (!folder.isEmpty() && chdir(folder.constData()) != 0)
@@ -83,11 +72,9 @@ bool Terminal::waitFor(const QByteArray& text, int count, int milliseconds)
 {
     QElapsedTimer timer;
     timer.start();
-    while (transcript.count(text) < count) {
-        if (timer.hasExpired(milliseconds) || !readSome(100))
-            return transcript.count(text) >= count;
+    while (transcript.count(text) < count && !timer.hasExpired(milliseconds) && readSome(100)) {
     }
-    return true;
+    return transcript.count(text) >= count;
 }
 
 void Terminal::send(const QByteArray& line)
@@ -108,11 +95,6 @@ bool Terminal::running()
     return true;
 }
 
-void Terminal::terminate()
-{
-    ::kill(m_pid, SIGTERM);
-}
-
 int Terminal::finish(int milliseconds)
 {
     QElapsedTimer timer;
@@ -122,11 +104,6 @@ int Terminal::finish(int milliseconds)
     while (running() && !timer.hasExpired(milliseconds))
         QTest::qWait(20);
     return m_status == -2 ? -1 : m_status;
-}
-
-QString Terminal::clean() const
-{
-    return removeControlSequences(QString::fromUtf8(transcript));
 }
 
 bool Terminal::readSome(int milliseconds)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <sys/types.h>
 
 namespace telmora::test {
@@ -31,7 +32,6 @@ public:
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
 
-    [[nodiscard]] bool started() const { return m_pid > 0; }
     [[nodiscard]] pid_t pid() const { return m_pid; }
 
     // Reads until `text` has appeared `count` times in the transcript.
@@ -39,7 +39,7 @@ public:
     // Types `line` and a line feed.
     void send(const QByteArray& line);
     [[nodiscard]] bool running();
-    void terminate();
+    void terminate() { ::kill(m_pid, SIGTERM); }
     // Reads to the end of the output and gives the exit status (-1 for a signal or time-out).
     int finish(int milliseconds = 60000);
 
