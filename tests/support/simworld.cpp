@@ -94,6 +94,11 @@ SimWorld& SimWorld::addApp(const QString& id, const QString& bundleID, const QSt
     return add("apps", {{"id", id}, {"bundleID", bundleID}, {"name", name}, {"price", price}, {"versions", QJsonArray()}});
 }
 
+SimWorld& SimWorld::setRemoved(const QString& appID)
+{
+    return edit("apps", "id", appID, [](QJsonObject& app) { app.insert(QStringLiteral("removed"), true); });
+}
+
 SimWorld& SimWorld::addVersion(const QString& appID, const Version& v)
 {
     const QJsonObject version{{"id", v.id},           {"display", v.display},

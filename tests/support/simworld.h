@@ -70,6 +70,8 @@ public:
     SimWorld& addPurchase(const QString& email, const QString& appID, const QString& name, const QDate& date,
                           const QString& kind = QStringLiteral("iOS App"));
     SimWorld& addApp(const QString& id, const QString& bundleID, const QString& name, double price = 0);
+    // Gone from the store: only accounts that own it can still download it.
+    SimWorld& setRemoved(const QString& appID);
     // Oldest first: the last one added is the current version.
     SimWorld& addVersion(const QString& appID, const Version& version);
     SimWorld& addDevice(const QString& udid, const QString& name, const QString& ios, bool trusted = true,
