@@ -1,6 +1,5 @@
-// Drives the demo world (the simulated App Store and iPhone) to each state a screen can show
-// and saves the window as PNG files: scripts/screenshots runs it once in light and once in
-// dark appearance. Nothing here touches the real home folder.
+// Drives the demo world to each state a screen can show and saves the window as PNG files,
+// in light or dark (scripts/screenshots runs both), in a sandbox home.
 #include "model/plist.h"
 #include "store/store.h"
 #include "ui/interface.h"
@@ -16,6 +15,7 @@
 #include <QQuickStyle>
 #include <QtQml/QQmlExtensionPlugin>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -26,22 +26,28 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-class Tour : public test::WindowHand {
-public:
-    Tour(QQuickWindow* shown, const QString& folder, const QString& appearance) : WindowHand{shown}, m_folder(folder), m_appearance(appearance) {}
+struct Tour : test::WindowHand {
+    QString folder;
+    QString appearance;
+    int failures = 0;
 
+    void fail(const QString& what)
+    {
+        std::fprintf(stderr, "screenshots: %s\n", qPrintable(what));
+        ++failures;
+    }
     // Saves the window once it has settled.
     void shoot(const QString& name)
     {
         QTest::qWait(600);
-        const QString path = QDir(m_folder).filePath(name + u'-' + m_appearance + u".png"_s);
+        const QString path = QDir(folder).filePath(name + u'-' + appearance + u".png"_s);
         const bool saved = window->grabWindow().save(path);
         std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
-        m_failures += saved ? 0 : 1;
+        failures += saved ? 0 : 1;
     }
-    void press(const QString& name, Qt::MouseButton button = Qt::LeftButton)
+    void press(const QString& name)
     {
-        if (!click(name, button))
+        if (!click(name))
             fail(u"no "_s + name);
     }
     void wait(const QString& failure, const std::function<bool()>& condition)
@@ -50,26 +56,12 @@ public:
             fail(failure);
     }
     void waitShown(const QString& name) { wait({}, [&] { return shown(name); }); }
-    void fail(const QString& what)
-    {
-        std::fprintf(stderr, "screenshots: %s\n", qPrintable(what));
-        ++m_failures;
-    }
-    [[nodiscard]] int failures() const { return m_failures; }
-
-private:
-    QString m_folder;
-    QString m_appearance;
-    int m_failures = 0;
 };
 
 AppItem catalogApp(const Store& store, const QString& id)
 {
-    for (const AppItem& app : store.catalog()) {
-        if (app.id == id)
-            return app;
-    }
-    return AppItem{id, id, {}, {}, {}, {}};
+    const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
+    return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
 }
 
 } // namespace
@@ -103,7 +95,7 @@ int main(int argc, char* argv[])
     auto* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
     if (!window)
         return 1;
-    Tour tour(window, folder, appearance);
+    Tour tour{{window}, folder, appearance};
     const auto signIn = [&](const QString& email) {
         tour.waitShown(u"emailField"_s);
         tour.press(u"emailField"_s);
@@ -235,5 +227,5 @@ int main(int argc, char* argv[])
     tour.shoot(u"about"_s);
 
     StoreTestAccess::setJobs(store, {});
-    return tour.failures() == 0 ? 0 : 1;
+    return tour.failures == 0 ? 0 : 1;
 }
