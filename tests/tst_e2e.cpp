@@ -41,10 +41,8 @@ public:
 
     explicit DrivenApp(const QString& screenshots) : m_screenshots(screenshots)
     {
-        QDir folder(screenshots);
-        folder.mkpath(u"."_s);
-        for (const QString& old : folder.entryList({u"*.png"_s}, QDir::Files))
-            folder.remove(old);
+        QDir(screenshots).removeRecursively(); // this run's pictures only
+        QDir().mkpath(screenshots);
     }
     ~DrivenApp() // never leaves the application running
     {
@@ -254,14 +252,8 @@ class EndToEndTest : public QObject {
     // Nothing downloading or installing any more.
     bool idle() { return m_app->names(u"job_"_s).isEmpty() && !m_app->shown(u"installSpinner"_s); }
 
-    // A sheet is closed once its view is gone and its popup has finished closing: until then
-    // the dimmed window takes the clicks.
+    // Until its popup has finished closing, the dimmed window takes the clicks.
     bool sheetClosed(const QString& view) { return m_app->waitUntilGone(view) && m_app->waitUntilGone(u"sheet"_s); }
-
-    bool switchAccount(const QString& email)
-    {
-        return m_app->click(u"accountButton"_s) && m_app->click(u"account_"_s + email) && m_app->waitForText(u"accountTitle"_s, email);
-    }
 
     // The shown rows of this prefix, top to bottom.
     QStringList rowsInOrder(const QString& prefix)
@@ -390,7 +382,7 @@ private Q_SLOTS:
         CHECK(sheetClosed(u"loginView"_s));
         CHECK(m_app->waitForText(u"accountTitle"_s, max));
         for (const QString& email : {anna, max, anna})
-            CHECK(switchAccount(email));
+            CHECK(m_app->click(u"accountButton"_s) && m_app->click(u"account_"_s + email) && m_app->waitForText(u"accountTitle"_s, email));
         CHECK(m_app->click(u"accountButton"_s));
         CHECK(m_app->waitUntilShown(u"account_"_s + max));
         CHECK(m_app->key(u"Escape"_s));

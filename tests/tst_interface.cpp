@@ -79,11 +79,8 @@ private Q_SLOTS:
     void downloadsBadgeAndBar()
     {
         const Job waiting{.app = app(u"1"_s, u"A"_s)};
-        Job first{.app = app(u"2"_s, u"B"_s), .state = Job::State::running()};
-        first.fraction = 0.25;
-        Job second = first;
-        second.id = QUuid::createUuid();
-        second.fraction = 0.75;
+        const Job first{.app = app(u"2"_s, u"B"_s), .state = Job::State::running(), .fraction = 0.25};
+        const Job second{.app = app(u"3"_s, u"C"_s), .state = Job::State::running(), .fraction = 0.75};
         StoreTestAccess::setJobs(*m_store, {waiting, first, second});
         open();
         QQuickItem* badge = findItem(item(u"sectionDownloads"_s), u"badge"_s, false);

@@ -160,9 +160,7 @@ int main(int argc, char* argv[])
     QTest::qWait(300);
 
     // The catalog with two apps chosen and one download under way.
-    Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running()};
-    running.fraction = 0.42;
-    running.detail = u"48,1 МБ"_s;
+    const Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
     StoreTestAccess::setJobs(store, {running});
     for (const QString& id : {u"564177498"_s, u"389801252"_s}) {
         if (!tour.checkTile(id))
@@ -208,8 +206,7 @@ int main(int argc, char* argv[])
     store.setSelectedDevice(readyPhone);
 
     // An update on offer: downloading, then after a failure.
-    UpdateOffer offer{.build = 2, .version = u"1.1"_s};
-    offer.notes = u"• Лента версий показывает, какая подойдёт вашему iPhone.\n• Установка нескольких приложений сразу.\n• Исправлены ошибки."_s;
+    const UpdateOffer offer{.build = 2, .version = u"1.1"_s, .notes = u"• Лента версий показывает, какая подойдёт вашему iPhone.\n• Установка нескольких приложений сразу.\n• Исправлены ошибки."_s};
     StoreTestAccess::setUpdateOffer(store, offer);
     StoreTestAccess::setUpdatePhase(store, UpdatePhase::downloading(0.37));
     store.setShowUpdate(true);
