@@ -87,8 +87,6 @@ AppSituation situation(std::optional<QString> shortTitle) { return AppSituation{
 
 QString filtered(const QString& name, const QString& filter) { return labels::matchesFilter(labels::filterKey(name), filter) ? u"match"_s : u"no"_s; }
 
-VersionRow version5(std::optional<QString> minOS) { return VersionRow{u"5"_s, minOS ? std::optional(VersionMeta{u"0.9"_s, minOS}) : std::nullopt}; }
-
 const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
 const Device untrusted{u"B"_s, u"iPhone Максима"_s, u"?"_s};
 const UpdateOffer offer{.version = u"1.2"_s};
@@ -372,8 +370,6 @@ private Q_SLOTS:
         row("file: read", [] { return file(u"15.0"_s); }, u"Notes | v2.1 · iOS 15.0+ · 2,3 МБ"_s);
         row("file: no minimum", [] { return file({}); }, u"Notes | v2.1 · 2,3 МБ"_s);
         row("file: unreadable", [] { return file({}, false); }, u"Notes_2.1.ipa | Не удалось прочитать файл · 2,3 МБ"_s);
-        row("bulk: download", [] { return labels::bulkText(2, false); }, u"Скачать выбранные: 2"_s);
-        row("bulk: install", [] { return labels::bulkText(12, true); }, u"Установить выбранные: 12"_s);
         row("action: no short title", [] { return labels::actionTitle(situation({}), true); }, u"Установить снова"_s);
         row("action: compact", [] { return labels::actionTitle(situation(u"Ещё раз"_s), true); }, u"Ещё раз"_s);
         row("action: wide", [] { return labels::actionTitle(situation(u"Ещё раз"_s), false); }, u"Установить снова"_s);
@@ -385,25 +381,13 @@ private Q_SLOTS:
         row("filter: blank matches all", [] { return filtered(u"Telegram"_s, u"   "_s); }, u"match"_s);
         row("filter: no match", [] { return filtered(u"Telegram"_s, u"карты"_s); }, u"no"_s);
         row("filter: inner space kept", [] { return filtered(u"Яндекс Карты"_s, u"с к"_s); }, u"match"_s);
-        row("phone: none", [] { return labels::deviceTitle({}) + u" | "_s + labels::deviceSubtitle({}, 0); }, u"iPhone не подключён | Что нужно сделать"_s);
-        row("phone: untrusted", [] { return labels::deviceTitle({}) + u" | "_s + labels::deviceSubtitle({}, 1); },
-            u"iPhone не подключён | Нажмите «Доверять» на iPhone"_s);
-        row("phone: ready", [] { return labels::deviceTitle(ready) + u" | "_s + labels::deviceSubtitle(ready, 2); }, u"iPhone Анны | iOS 17.4.1"_s);
-        row("phone: menu entry", [] { return labels::deviceEntry(untrusted); }, u"iPhone Максима, iOS ?"_s);
         row("update: available", [] { return labels::updateTitle(UpdatePhase::available(), offer); }, u"Доступна версия 1.2"_s);
         row("update: never rounds up", [] { return labels::updateTitle(UpdatePhase::downloading(0.999), offer); }, u"Скачиваю: 99%"_s);
         row("update: installing", [] { return labels::updateTitle(UpdatePhase::installing(), offer); }, u"Устанавливаю…"_s);
-        row("update: sheet", [] { return labels::updateHeading(offer) + u" | "_s + labels::updateNotes(offer); }, u"Версия 1.2 | Без описания."_s);
         row("account: alone", [] { return labels::accountLetter(u"anna@example.com"_s) + u" | "_s + labels::accountSubtitle(0); }, u"A | Аккаунт Apple"_s);
-        row("account: one saved", [] { return labels::accountSubtitle(1); }, u"и ещё 1"_s);
-        row("logout: alone", [] { return labels::logoutTitle(u"anna@example.com"_s) + u" | "_s + labels::logoutMessage(0); },
-            u"Выйти из аккаунта anna@example.com? | "_s);
-        row("logout: another saved", [] { return labels::logoutMessage(1); }, u"Откроется следующий сохранённый аккаунт."_s);
         row("help: no install waits", [] { return labels::deviceHelpSentence({}); }, u"Когда iPhone будет готов, кнопки «Установить» заработают сами."_s);
         row("help: an install waits", [] { return labels::deviceHelpSentence(AwaitingDevice{u"/downloads/Notes.ipa"_s, u"Notes"_s}); },
             u"Установка «Notes» начнётся сама, как только iPhone будет готов."_s);
-        row("version: id only", [] { return labels::versionSubtitle(version5({})); }, u"ID версии 5"_s);
-        row("version: with minimum", [] { return labels::versionSubtitle(version5(u"9.0"_s)); }, u"iOS 9.0+ · ID версии 5"_s);
     }
     void rules()
     {
