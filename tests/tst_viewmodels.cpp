@@ -286,7 +286,7 @@ private Q_SLOTS:
         QVERIFY(root.downloadRunning() && !root.downloadFraction().isValid());
     }
 
-    // The texts are tst_labels' rows; here, what the footer takes from the Store.
+    // What the footer takes from the Store; the phone's texts are checked only here.
     void footer()
     {
         StoreTestAccess::setDevices(*m_store, {ready, untrusted});

@@ -190,8 +190,7 @@ int main(int argc, char* argv[])
     tour.key(Qt::Key_3, Qt::ControlModifier);
     tour.shoot(u"downloads"_s);
 
-    // Device help: asked for from the sidebar while the chosen phone does not trust this
-    // computer, then with an install waiting for a phone.
+    // Device help for an untrusting phone, then with an install waiting for a phone.
     const std::optional<QString> readyPhone = store.selectedDevice();
     for (const Device& device : store.devices()) {
         if (device.id != readyPhone)
