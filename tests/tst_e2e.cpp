@@ -73,15 +73,9 @@ public:
         return waitUntilShown(path) && perform({{"command", "click"}, {"name", path}, {"button", button}, {"modifiers", QJsonArray()}});
     }
     bool hover(const QString& path) { return waitUntilShown(path) && perform({{"command", "hover"}, {"name", path}}); }
-    bool key(const QString& key, const QStringList& modifiers = {})
-    {
-        return perform({{"command", "key"}, {"key", key}, {"modifiers", QJsonArray::fromStringList(modifiers)}});
-    }
+    bool key(const QString& key, const QStringList& modifiers = {}) { return perform({{"command", "key"}, {"key", key}, {"modifiers", QJsonArray::fromStringList(modifiers)}}); }
     // Replaces a field's text as a user does: click into it, select all, type.
-    bool fill(const QString& field, const QString& text)
-    {
-        return click(field) && key(u"A"_s, {u"ctrl"_s}) && perform({{"command", "type"}, {"text", text}});
-    }
+    bool fill(const QString& field, const QString& text) { return click(field) && key(u"A"_s, {u"ctrl"_s}) && perform({{"command", "type"}, {"text", text}}); }
     bool shot(const QString& name)
     {
         QTest::qWait(400); // the picture of a settled window: opening sheets and menus fade in
@@ -89,10 +83,7 @@ public:
     }
 
     // Undefined when nothing of that name is shown.
-    QJsonValue get(const QString& path, const QString& property)
-    {
-        return send({{"command", "get"}, {"name", path}, {"property", property}}).value(u"value"_s);
-    }
+    QJsonValue get(const QString& path, const QString& property) { return send({{"command", "get"}, {"name", path}, {"property", property}}).value(u"value"_s); }
     QString text(const QString& path) { return get(path, u"text"_s).toString(); }
     bool shown(const QString& path) { return send({{"command", "exists"}, {"name", path}}).value(u"exists"_s).toBool(); }
     QStringList names(const QString& prefix)
@@ -117,10 +108,7 @@ public:
     }
     bool waitUntilShown(const QString& path) { return waitFor(u"«%1» shown"_s.arg(path), [&] { return shown(path); }); }
     bool waitUntilGone(const QString& path) { return waitFor(u"«%1» gone"_s.arg(path), [&] { return !shown(path); }); }
-    bool waitForText(const QString& path, const QString& expected)
-    {
-        return waitFor(u"«%1» reading «%2»"_s.arg(path, expected), [&] { return text(path) == expected; });
-    }
+    bool waitForText(const QString& path, const QString& expected) { return waitFor(u"«%1» reading «%2»"_s.arg(path, expected), [&] { return text(path) == expected; }); }
     bool waitForExit()
     {
         return QTest::qWaitFor([this] { return m_process.state() == QProcess::NotRunning; }, patience)
