@@ -1,10 +1,6 @@
-// The application as a user meets it, end to end: the built package started as a process of
-// its own in a sandbox home, with the simulated App Store and iPhone (the demo world) and a
-// signed update served from this machine, used only through its window (telmora --drive).
-// One walk, a step per test function: sign in, search and install, an older version, the
-// trash, two accounts, and the self-update up to the start of the new package. A failed
-// step ends the walk; screenshots of every step go to <build>/screenshots/e2e/.
-#include "e2e/drivenapp.h"
+// The built package as a user meets it, in a sandbox home with the demo world and a signed
+// update served here, used only through its window. One walk, a step per test function; a
+// failed step ends it. Screenshots of every step go to <build>/screenshots/e2e/.
 #include "httpserver.h"
 #include "updatefixture.h"
 #include "model/plist.h"
@@ -13,15 +9,21 @@
 #include "update/publish.h"
 #include "update/signature.h"
 
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 using namespace telmora;
-using telmora::test::DrivenApp;
 using telmora::test::HttpServer;
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,6 +31,136 @@ using namespace Qt::Literals::StringLiterals;
 #define CHECK(done) QVERIFY2(done, m_app->failure())
 
 namespace {
+
+// The application through its window driver (`telmora --drive`): one JSON line per action on
+// a local socket. Actions wait until their item is shown, every wait is bounded; a failure
+// leaves in failure() what the window showed, with a screenshot named after the step.
+class DrivenApp {
+public:
+    static constexpr int patience = 60000; // generous: only a fault runs into it
+
+    explicit DrivenApp(const QString& screenshots) : m_screenshots(screenshots)
+    {
+        QDir(screenshots).removeRecursively(); // this run's pictures only
+        QDir().mkpath(screenshots);
+    }
+    ~DrivenApp() // never leaves the application running
+    {
+        m_socket.abort();
+        m_process.kill();
+        m_process.waitForFinished(10000);
+    }
+
+    bool start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment, const QString& folder,
+               const QString& socket)
+    {
+        m_process.setWorkingDirectory(folder);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(program, QStringList{u"--drive"_s, socket} + arguments);
+        return waitFor(u"window driver listening"_s, [&] {
+            m_socket.connectToServer(socket);
+            return m_socket.waitForConnected(1000);
+        });
+    }
+    [[nodiscard]] const QProcess& process() const { return m_process; }
+
+    void setStep(const QString& step) { m_step = step; }
+    [[nodiscard]] const char* failure() const { return m_failure.constData(); }
+
+    bool click(const QString& path, const QString& button = u"left"_s)
+    {
+        return waitUntilShown(path) && perform({{"command", "click"}, {"name", path}, {"button", button}, {"modifiers", QJsonArray()}});
+    }
+    bool hover(const QString& path) { return waitUntilShown(path) && perform({{"command", "hover"}, {"name", path}}); }
+    bool key(const QString& key, const QStringList& modifiers = {}) { return perform({{"command", "key"}, {"key", key}, {"modifiers", QJsonArray::fromStringList(modifiers)}}); }
+    // Replaces a field's text as a user does: click into it, select all, type.
+    bool fill(const QString& field, const QString& text) { return click(field) && key(u"A"_s, {u"ctrl"_s}) && perform({{"command", "type"}, {"text", text}}); }
+    bool shot(const QString& name)
+    {
+        QTest::qWait(400); // the picture of a settled window: opening sheets and menus fade in
+        return perform({{"command", "shot"}, {"file", screenshot(name)}});
+    }
+
+    // Undefined when nothing of that name is shown.
+    QJsonValue get(const QString& path, const QString& property) { return send({{"command", "get"}, {"name", path}, {"property", property}}).value(u"value"_s); }
+    QString text(const QString& path) { return get(path, u"text"_s).toString(); }
+    bool shown(const QString& path) { return send({{"command", "exists"}, {"name", path}}).value(u"exists"_s).toBool(); }
+    QStringList names(const QString& prefix)
+    {
+        QStringList found;
+        for (const QJsonValue& name : send({{"command", "names"}, {"prefix", prefix}}).value(u"names"_s).toArray())
+            found.append(name.toString());
+        return found;
+    }
+
+    bool waitFor(const QString& what, const std::function<bool()>& condition)
+    {
+        const QDeadlineTimer deadline(patience);
+        while (!condition()) {
+            if (m_process.state() == QProcess::NotRunning)
+                return fail(u"waiting for %1: the application is not running (exit code %2)"_s.arg(what).arg(m_process.exitCode()));
+            if (deadline.hasExpired())
+                return fail(u"no %1 within %2 s"_s.arg(what).arg(patience / 1000));
+            QTest::qWait(10);
+        }
+        return true;
+    }
+    bool waitUntilShown(const QString& path) { return waitFor(u"«%1» shown"_s.arg(path), [&] { return shown(path); }); }
+    bool waitUntilGone(const QString& path) { return waitFor(u"«%1» gone"_s.arg(path), [&] { return !shown(path); }); }
+    bool waitForText(const QString& path, const QString& expected) { return waitFor(u"«%1» reading «%2»"_s.arg(path, expected), [&] { return text(path) == expected; }); }
+    bool waitForExit()
+    {
+        return QTest::qWaitFor([this] { return m_process.state() == QProcess::NotRunning; }, patience)
+            || fail(u"the application did not quit within %1 s"_s.arg(patience / 1000));
+    }
+
+private:
+    QString screenshot(const QString& name) const { return QDir(m_screenshots).filePath(name + u".png"_s); }
+
+    QJsonObject send(const QJsonObject& command)
+    {
+        const auto error = [](const QString& what) { return QJsonObject{{"ok", false}, {"error", what}}; };
+        if (m_socket.state() != QLocalSocket::ConnectedState)
+            return error(u"not connected to the window"_s);
+        m_socket.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
+        m_socket.flush();
+        // Blocking: the application answers at once; the test's server needs no loop meanwhile.
+        while (!m_socket.canReadLine()) {
+            if (!m_socket.waitForReadyRead(patience))
+                return error(u"no answer: "_s + m_socket.errorString());
+        }
+        return QJsonDocument::fromJson(m_socket.readLine()).object();
+    }
+    bool perform(const QJsonObject& command)
+    {
+        const QJsonObject answer = send(command);
+        return answer.value(u"ok"_s).toBool()
+            || fail(command.value(u"command"_s).toString() + u": "_s + answer.value(u"error"_s).toString());
+    }
+    bool fail(const QString& what)
+    {
+        const QString picture = screenshot(u"failure-"_s + m_step);
+        const bool saved = send({{"command", "shot"}, {"file", picture}}).value(u"ok"_s).toBool();
+        // What the window shows: the object names, each with its text when it has one.
+        QStringList shownItems;
+        for (const QString& name : names(QString())) {
+            const QString text = this->text(name).simplified();
+            shownItems.append(text.isEmpty() ? name : u"%1 «%2»"_s.arg(name, text.left(80)));
+        }
+        m_failure = (what + u"\n   The window shows: "_s
+                     + (shownItems.isEmpty() ? u"nothing (it does not answer)"_s : shownItems.join(u", "_s))
+                     + (saved ? u"\n   Screenshot: "_s + picture : QString()))
+                        .toUtf8();
+        return false;
+    }
+
+    QString m_screenshots;
+    QString m_step = u"start"_s;
+    QProcess m_process;
+    QLocalSocket m_socket;
+    QByteArray m_failure;
+};
 
 const QString telegramRow = u"row_686449807"_s;
 const QString anna = u"anna@example.com"_s;
@@ -108,14 +240,8 @@ class EndToEndTest : public QObject {
     // Nothing downloading or installing any more.
     bool idle() { return m_app->names(u"job_"_s).isEmpty() && !m_app->shown(u"installSpinner"_s); }
 
-    // A sheet is closed once its view is gone and its popup has finished closing: until then
-    // the dimmed window takes the clicks.
+    // Until its popup has finished closing, the dimmed window takes the clicks.
     bool sheetClosed(const QString& view) { return m_app->waitUntilGone(view) && m_app->waitUntilGone(u"sheet"_s); }
-
-    bool switchAccount(const QString& email)
-    {
-        return m_app->click(u"accountButton"_s) && m_app->click(u"account_"_s + email) && m_app->waitForText(u"accountTitle"_s, email);
-    }
 
     // The shown rows of this prefix, top to bottom.
     QStringList rowsInOrder(const QString& prefix)
@@ -244,7 +370,7 @@ private Q_SLOTS:
         CHECK(sheetClosed(u"loginView"_s));
         CHECK(m_app->waitForText(u"accountTitle"_s, max));
         for (const QString& email : {anna, max, anna})
-            CHECK(switchAccount(email));
+            CHECK(m_app->click(u"accountButton"_s) && m_app->click(u"account_"_s + email) && m_app->waitForText(u"accountTitle"_s, email));
         CHECK(m_app->click(u"accountButton"_s));
         CHECK(m_app->waitUntilShown(u"account_"_s + max));
         CHECK(m_app->key(u"Escape"_s));

@@ -1,6 +1,5 @@
-// The window as a user meets it, offscreen: items found by object name, pressed with the
-// mouse and the keyboard, over a Store put into each state or driven through the simulated
-// tools (the demo world).
+// The window as a user meets it, offscreen, over a Store put into each state or driven
+// through the demo world.
 #include "store/store.h"
 #include "tools/bin.h"
 #include "ui/interface.h"
@@ -33,14 +32,13 @@ AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {
 
 } // namespace
 
-class InterfaceTest : public QObject {
+class InterfaceTest : public QObject, test::WindowHand {
     Q_OBJECT
 
     std::optional<test::Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<Interface> m_interface;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
-    test::WindowHand m_ui;
 
     void open()
     {
@@ -48,32 +46,17 @@ class InterfaceTest : public QObject {
         m_interface->prepare(*m_engine);
         m_engine->load(Interface::mainQml());
         QVERIFY(!m_engine->rootObjects().isEmpty());
-        m_ui.window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
-        QVERIFY(QTest::qWaitForWindowExposed(m_ui.window));
+        window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+        QVERIFY(QTest::qWaitForWindowExposed(window));
         // The section's screen comes after the window's first frame, and lays out in the next.
         QTRY_VERIFY(shown(u"appsView"_s));
-        QSignalSpy frames(m_ui.window, &QQuickWindow::frameSwapped);
+        QSignalSpy frames(window, &QQuickWindow::frameSwapped);
         QVERIFY(frames.wait());
     }
-    QQuickItem* item(const QString& name) const { return m_ui.item(name); }
-    bool shown(const QString& name) const { return m_ui.shown(name); }
-    void click(const QString& name, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {})
+    void press(const QString& name, Qt::MouseButton button = Qt::LeftButton, Qt::KeyboardModifiers modifiers = {})
     {
-        QVERIFY2(m_ui.click(name, button, modifiers), qPrintable(name));
+        QVERIFY2(click(name, button, modifiers), qPrintable(name));
     }
-    void type(const QString& name, const QString& text)
-    {
-        QQuickItem* field = item(name);
-        QVERIFY2(field, qPrintable(name));
-        field->forceActiveFocus();
-        m_ui.type(text);
-    }
-    QString text(const QString& name) const
-    {
-        QQuickItem* found = item(name);
-        return found ? found->property("text").toString() : u"<missing %1>"_s.arg(name);
-    }
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { m_ui.key(key, modifiers); }
     void signIn() { StoreTestAccess::setEmail(*m_store, u"anna@example.com"_s); }
 
 private Q_SLOTS:
@@ -96,11 +79,8 @@ private Q_SLOTS:
     void downloadsBadgeAndBar()
     {
         const Job waiting{.app = app(u"1"_s, u"A"_s)};
-        Job first{.app = app(u"2"_s, u"B"_s), .state = Job::State::running()};
-        first.fraction = 0.25;
-        Job second = first;
-        second.id = QUuid::createUuid();
-        second.fraction = 0.75;
+        const Job first{.app = app(u"2"_s, u"B"_s), .state = Job::State::running(), .fraction = 0.25};
+        const Job second{.app = app(u"3"_s, u"C"_s), .state = Job::State::running(), .fraction = 0.75};
         StoreTestAccess::setJobs(*m_store, {waiting, first, second});
         open();
         QQuickItem* badge = findItem(item(u"sectionDownloads"_s), u"badge"_s, false);
@@ -123,7 +103,7 @@ private Q_SLOTS:
         QVERIFY(notice);
         QCOMPARE(notice->property("text").toString().count(u'\n'), 3);
         QVERIFY(notice->parentItem()->height() <= notice->property("twoLines").toReal() && notice->parentItem()->clip());
-        click(u"closeNotice"_s);
+        press(u"closeNotice"_s);
         QCOMPARE(m_store->notice(), std::nullopt);
         // Without its artwork the brand falls back to text and a drawn logo.
         m_engine.reset();
@@ -140,18 +120,18 @@ private Q_SLOTS:
         open();
         QQuickItem* button = findItem(item(u"tile_686449807"_s), u"mainAction"_s);
         const QColor idle = button->property("fill").value<QColor>();
-        const auto press = [&](bool reduced) {
+        const auto hold = [&](bool reduced) {
             m_interface->desktop().setReduceMotion(reduced);
-            QTest::mousePress(m_ui.window, Qt::LeftButton, {}, test::centreOf(button));
+            QTest::mousePress(window, Qt::LeftButton, {}, test::centreOf(button));
         };
-        press(true);
+        hold(true);
         QTest::qWait(300);
         QCOMPARE(button->scale(), 1.0);
         QVERIFY(button->property("fill").value<QColor>() != idle);
-        QTest::mouseRelease(m_ui.window, Qt::LeftButton, {}, QPoint(1, 1));
-        press(false);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(1, 1));
+        hold(false);
         QTRY_COMPARE(button->scale(), 0.97);
-        QTest::mouseRelease(m_ui.window, Qt::LeftButton, {}, QPoint(1, 1));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(1, 1));
     }
 
     void hiddenSelectedTilesAreStillInstalledInCatalogOrder()
@@ -161,11 +141,11 @@ private Q_SLOTS:
         open();
         const QString later = m_store->catalog().at(3).id;
         const QString earlier = m_store->catalog().at(1).id;
-        QVERIFY(m_ui.checkTile(later) && m_ui.checkTile(earlier));
+        QVERIFY(checkTile(later) && checkTile(earlier));
         QCOMPARE(text(u"catalogBulkButton"_s), u"Скачать выбранные: 2"_s);
-        type(u"searchField"_s, u"zzzz"_s);
+        QVERIFY(type(u"searchField"_s, u"zzzz"_s));
         QVERIFY(!shown(u"tile_"_s + later));
-        click(u"catalogBulkButton"_s);
+        press(u"catalogBulkButton"_s);
         QStringList queued;
         for (const Job& job : m_store->jobs())
             queued.prepend(job.app.id); // each new job goes first
@@ -194,7 +174,7 @@ private Q_SLOTS:
         if (withDevice)
             StoreTestAccess::connectDevice(*m_store, u"17.4"_s);
         open();
-        click(u"tile_"_s + first.id, Qt::RightButton);
+        press(u"tile_"_s + first.id, Qt::RightButton);
         QTRY_VERIFY(shown(u"menuVersions"_s));
         QStringList visible{u"menuVersions"_s, u"menuLicense"_s, u"menuAppStore"_s, u"menuCopyId"_s, u"menuRedownload"_s, u"menuReveal"_s, u"menuDownloadOnly"_s};
         visible.removeIf([this](const QString& name) { return !shown(name); });
@@ -206,17 +186,17 @@ private Q_SLOTS:
         open();
         QQuickItem* view = item(u"appsView"_s);
         // A query of spaces: nothing to submit, the whole catalog stays.
-        type(u"searchField"_s, u"   "_s);
+        QVERIFY(type(u"searchField"_s, u"   "_s));
         QVERIFY(!item(u"searchButton"_s)->isEnabled());
         key(Qt::Key_Return);
         QVERIFY(!view->property("showResults").toBool() && !m_store->searching());
         QCOMPARE(text(u"catalogHeading"_s), u"Популярные"_s);
         // Return searches; typing again goes back to the catalog, filtered by the new text.
         m_store->setQuery(QString());
-        type(u"searchField"_s, u"Telegr"_s);
+        QVERIFY(type(u"searchField"_s, u"Telegr"_s));
         key(Qt::Key_Return);
         QVERIFY(view->property("showResults").toBool());
-        m_ui.type(u"am"_s);
+        type(u"am"_s);
         QVERIFY(!view->property("showResults").toBool());
         QCOMPARE(text(u"catalogHeading"_s), u"В каталоге"_s);
         QVERIFY(shown(u"tile_686449807"_s)); // Telegram
@@ -234,9 +214,9 @@ private Q_SLOTS:
         // Two selected rows make the bulk button.
         signIn();
         QTRY_VERIFY(shown(u"row_11"_s));
-        click(u"row_11"_s);
+        press(u"row_11"_s);
         QVERIFY(!shown(u"bulkButton"_s));
-        click(u"row_13"_s, Qt::LeftButton, Qt::ControlModifier);
+        press(u"row_13"_s, Qt::LeftButton, Qt::ControlModifier);
         QCOMPARE(text(u"bulkButton"_s), u"Скачать выбранные: 2"_s);
         StoreTestAccess::connectDevice(*m_store, u"17.4"_s);
         QCOMPARE(text(u"bulkButton"_s), u"Установить выбранные: 2"_s);
@@ -259,9 +239,9 @@ private Q_SLOTS:
         open();
         key(Qt::Key_3, Qt::ControlModifier);
         QTRY_VERIFY(shown(u"file_Notes_1.0.ipa"_s));
-        click(u"fileMenu"_s);
+        press(u"fileMenu"_s);
         QTRY_VERIFY(shown(u"fileTrash"_s));
-        click(u"fileTrash"_s);
+        press(u"fileTrash"_s);
         QTRY_VERIFY(shown(u"confirmMessage"_s));
         QCOMPARE(text(u"confirmTitle"_s), u"Переместить в Корзину?"_s);
         QCOMPARE(text(u"confirmMessage"_s), u"Notes_1.0.ipa"_s);
@@ -285,8 +265,8 @@ private Q_SLOTS:
         m_store->beginLogin(QString(), false);
         QTRY_VERIFY(shown(u"emailField"_s));
         QCOMPARE(text(u"loginTitle"_s), u"Вход в аккаунт Apple"_s);
-        type(u"emailField"_s, u"  anna@example.com "_s);
-        type(u"passwordField"_s, u"demo1234"_s);
+        QVERIFY(type(u"emailField"_s, u"  anna@example.com "_s));
+        QVERIFY(type(u"passwordField"_s, u"demo1234"_s));
         key(Qt::Key_Return);
         QCOMPARE(text(u"passwordField"_s), QString());
         // The demo account asks for its code only when the e-mail and password were right.
@@ -294,13 +274,13 @@ private Q_SLOTS:
         QTRY_VERIFY(shown(u"codeField"_s));
         QCOMPARE(text(u"loginSubmit"_s), u"Подтвердить"_s);
         // The code needs six characters: five send nothing.
-        type(u"codeField"_s, u"12345"_s);
+        QVERIFY(type(u"codeField"_s, u"12345"_s));
         QVERIFY(!item(u"loginSubmit"_s)->isEnabled());
         key(Qt::Key_Return);
         QCOMPARE(text(u"codeField"_s), u"12345"_s);
         QCOMPARE(m_store->loginStep(), LoginStep::code());
         key(Qt::Key_A, Qt::ControlModifier);
-        m_ui.type(u" 123456 "_s);
+        type(u" 123456 "_s);
         key(Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(m_store->email(), std::optional(u"anna@example.com"_s), patience);
         QTRY_VERIFY(!shown(u"loginView"_s));
@@ -315,25 +295,25 @@ private Q_SLOTS:
         signIn();
         open();
         // Two phones: a menu choosing one.
-        click(u"deviceStatus"_s);
+        press(u"deviceStatus"_s);
         QTRY_VERIFY(shown(u"deviceEntry_B"_s));
-        click(u"deviceEntry_B"_s);
+        press(u"deviceEntry_B"_s);
         QCOMPARE(m_store->selectedDevice(), std::optional(other.id));
         QTRY_COMPARE(text(u"deviceSubtitle"_s), u"Нажмите «Доверять» на iPhone"_s);
         // One phone: a button opening the help.
         StoreTestAccess::setDevices(*m_store, {other});
-        click(u"deviceStatus"_s);
+        press(u"deviceStatus"_s);
         QTRY_VERIFY(m_store->showDeviceHelp() && shown(u"deviceHelpView"_s));
         key(Qt::Key_Escape);
         QTRY_VERIFY(!m_store->showDeviceHelp());
         // Without a feed the account menu has no update entry; the application menu keeps its own.
-        click(u"accountButton"_s);
+        press(u"accountButton"_s);
         QTRY_VERIFY(shown(u"addAccount"_s));
         QVERIFY(!shown(u"checkUpdatesItem"_s) && shown(u"aboutItem"_s));
         key(Qt::Key_Escape);
-        click(u"brandHeader"_s);
+        press(u"brandHeader"_s);
         QTRY_VERIFY(shown(u"menuCheckUpdates"_s));
-        click(u"menuCheckUpdates"_s);
+        press(u"menuCheckUpdates"_s);
         QTRY_VERIFY(m_store->notice() && m_store->notice()->contains(u"не проверяет обновления"));
     }
 
@@ -351,10 +331,10 @@ private Q_SLOTS:
         signIn();
         StoreTestAccess::setSavedAccounts(*m_store, saved);
         open();
-        click(u"accountButton"_s);
+        press(u"accountButton"_s);
         QTRY_VERIFY(shown(u"logoutItem"_s));
         QCOMPARE(shown(u"account_max@example.com"_s), !saved.isEmpty());
-        click(u"logoutItem"_s);
+        press(u"logoutItem"_s);
         QTRY_VERIFY(shown(u"confirmTitle"_s));
         QCOMPARE(text(u"confirmTitle"_s), u"Выйти из аккаунта anna@example.com?"_s);
         QCOMPARE(shown(u"confirmMessage"_s) ? text(u"confirmMessage"_s) : QString(), message);
@@ -387,7 +367,7 @@ private Q_SLOTS:
         // Cancelling it by hand drops the install.
         StoreTestAccess::setDevices(*m_store, {});
         QTRY_VERIFY(shown(u"deviceHelpView"_s));
-        click(u"deviceHelpClose"_s);
+        press(u"deviceHelpClose"_s);
         QTRY_VERIFY(!shown(u"deviceHelpView"_s));
         QVERIFY(!m_store->awaitingDevice());
     }
@@ -405,7 +385,7 @@ private Q_SLOTS:
         key(Qt::Key_Return);
         QCOMPARE(m_store->updatePhase(), UpdatePhase::downloading(0.42));
         // "Позже" only hides the sheet; the download goes on.
-        click(u"updateLater"_s);
+        press(u"updateLater"_s);
         QTRY_VERIFY(!m_store->showUpdate());
         QCOMPARE(m_store->updatePhase(), UpdatePhase::downloading(0.42));
         // A failure returns the phase and shows its message.

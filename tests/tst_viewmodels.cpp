@@ -1,24 +1,32 @@
-// The models between the Store and the views: rows follow the Store's lists in place (a
-// progress tick or an arriving detail changes one row), filters, selection, install states,
-// the root view's sheet order and download bar, the footer and the versions timeline.
+// Between the Store and the views: the models (rows follow the Store's lists in place),
+// the text rules of the screens, and the images the interface draws.
 #include "store/store.h"
 #include "ui/applistmodel.h"
+#include "ui/artwork.h"
+#include "ui/icons.h"
+#include "ui/labels.h"
 #include "ui/queuemodels.h"
 #include "ui/footermodel.h"
 #include "ui/rootmodel.h"
 #include "ui/versionlistmodel.h"
 
-#include "storeaccess.h"
+#include "httpserver.h"
 #include "sandbox.h"
+#include "storeaccess.h"
 
 #include <QAbstractItemModelTester>
+#include <QPainter>
+#include <QQuickImageResponse>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace telmora;
 using telmora::test::Sandbox;
 using namespace Qt::Literals::StringLiterals;
+using Rule = std::function<QString()>;
+Q_DECLARE_METATYPE(Rule)
 
 namespace {
 
@@ -32,11 +40,9 @@ VersionRow version(const QString& id, std::optional<QString> display = {}, std::
 
 AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {}, {}, {}, {}}; }
 
-Job running(const AppItem& item, std::optional<double> fraction)
+Job running(const AppItem& item, std::optional<double> fraction, std::optional<QString> detail = {})
 {
-    Job job{.app = item, .state = Job::State::running()};
-    job.fraction = fraction;
-    return job;
+    return Job{.app = item, .state = Job::State::running(), .fraction = fraction, .detail = detail};
 }
 
 QStringList ids(const QAbstractItemModel& model, int role)
@@ -60,6 +66,47 @@ QList<int> touchedRows(const QSignalSpy& spy)
     return rows;
 }
 
+AppItem notes(std::optional<QString> version = {}, std::optional<QString> date = {}) { return AppItem{u"1001"_s, u"Notes"_s, {}, version, {}, date}; }
+
+AppDetails details(std::optional<QString> seller, std::optional<QString> version = {}, std::optional<QString> minOS = {},
+                   std::optional<QString> price = {})
+{
+    return AppDetails{.seller = seller, .version = version, .price = price, .minOS = minOS};
+}
+
+// Title and subtitle of a stored file of 2,345,678 bytes.
+QString file(std::optional<QString> minOS, bool read = true)
+{
+    IPAFile made{.url = u"/downloads/Notes_2.1.ipa"_s, .size = 2'345'678};
+    if (read)
+        made.info = IPAInfo{u"Notes"_s, u"2.1"_s, minOS.value_or(u"NA"_s), u"iOS"_s};
+    return labels::fileTitle(made) + u" | "_s + labels::fileSubtitle(made);
+}
+
+AppSituation situation(std::optional<QString> shortTitle) { return AppSituation{.title = u"Установить снова"_s, .shortTitle = shortTitle}; }
+
+QString filtered(const QString& name, const QString& filter) { return labels::matchesFilter(labels::filterKey(name), filter) ? u"match"_s : u"no"_s; }
+
+const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
+const Device untrusted{u"B"_s, u"iPhone Максима"_s, u"?"_s};
+const UpdateOffer offer{.version = u"1.2"_s};
+
+// Pixels as opaque as the colour, or -1 when one is more opaque or of another colour (where the
+// antialiased edges of two strokes meet, rounding may move a channel by one).
+int opaquePixelsOf(const QImage& image, const QColor& colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            const int off = qAbs(pixel.red() - colour.red()) + qAbs(pixel.green() - colour.green()) + qAbs(pixel.blue() - colour.blue());
+            if (pixel.alpha() > colour.alpha() || (pixel.alpha() == colour.alpha() && off > 2))
+                return -1;
+            count += pixel.alpha() == colour.alpha();
+        }
+    return count;
+}
+
 } // namespace
 
 class ViewModelsTest : public QObject {
@@ -67,6 +114,7 @@ class ViewModelsTest : public QObject {
 
     std::optional<Sandbox> m_sandbox;
     std::unique_ptr<Store> m_store;
+    QTemporaryDir m_folder;
     const QList<AppItem> m_apps{app(u"1"_s, u"Яндекс Карты"_s), app(u"2"_s, u"Telegram"_s),
                                 app(u"3"_s, u"Яндекс Музыка"_s), app(u"4"_s, u"Тинькофф"_s)};
 
@@ -238,11 +286,9 @@ private Q_SLOTS:
         QVERIFY(root.downloadRunning() && !root.downloadFraction().isValid());
     }
 
-    // The texts are tst_labels' rows; here, what the footer takes from the Store.
+    // What the footer takes from the Store; the phone's texts are checked only here.
     void footer()
     {
-        const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
-        const Device untrusted{u"B"_s, u"iPhone Максима"_s, u"?"_s};
         StoreTestAccess::setDevices(*m_store, {ready, untrusted});
         m_store->setSelectedDevice(ready.id);
         FooterModel footer;
@@ -303,7 +349,125 @@ private Q_SLOTS:
         QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), u"iOS 9.0+ · ID версии 5"_s);
         QVERIFY(!model.missingDetails());
     }
+
+    void rules_data()
+    {
+        QTest::addColumn<Rule>("rule");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, Rule rule, const QString& expected) { QTest::newRow(name) << rule << expected; };
+        using labels::rowSubtitle;
+        row("row: nothing known", [] { return rowSubtitle(notes(), {}); }, u"ID 1001"_s);
+        row("row: empty details", [] { return rowSubtitle(notes(), details({})); }, u"ID 1001"_s);
+        row("row: own version", [] { return rowSubtitle(notes(u"1.2"_s), {}); }, u"v1.2"_s);
+        row("row: everything, details win", [] { return rowSubtitle(notes(u"1.2"_s, u"2024-01-02"_s), details(u"Acme"_s, u"2.0"_s, u"15.0"_s, u"Бесплатно"_s)); },
+            u"Acme · v2.0 · iOS 15.0+ · Бесплатно · 2024-01-02"_s);
+        row("row: details without a version", [] { return rowSubtitle(notes(u"1.2"_s), details(u"Acme"_s)); }, u"Acme · v1.2"_s);
+        row("job: never rounds up", [] { return labels::runningText(running(notes(), 0.999)); }, u"99%"_s);
+        row("job: 0.29 is 29", [] { return labels::runningText(running(notes(), 0.29)); }, u"29%"_s);
+        row("job: fraction and size", [] { return labels::runningText(running(notes(), 0.5, u"12,3 МБ"_s)); }, u"50% · 12,3 МБ"_s);
+        row("job: size only", [] { return labels::runningText(running(notes(), {}, u"12,3 МБ"_s)); }, u"12,3 МБ"_s);
+        row("job: nothing yet", [] { return labels::runningText(running(notes(), {})); }, u"Подготовка…"_s);
+        row("file: read", [] { return file(u"15.0"_s); }, u"Notes | v2.1 · iOS 15.0+ · 2,3 МБ"_s);
+        row("file: no minimum", [] { return file({}); }, u"Notes | v2.1 · 2,3 МБ"_s);
+        row("file: unreadable", [] { return file({}, false); }, u"Notes_2.1.ipa | Не удалось прочитать файл · 2,3 МБ"_s);
+        row("action: no short title", [] { return labels::actionTitle(situation({}), true); }, u"Установить снова"_s);
+        row("action: compact", [] { return labels::actionTitle(situation(u"Ещё раз"_s), true); }, u"Ещё раз"_s);
+        row("action: wide", [] { return labels::actionTitle(situation(u"Ещё раз"_s), false); }, u"Установить снова"_s);
+        row("letter: Cyrillic after spaces", [] { return labels::placeholderLetter(u"  яндекс"_s); }, u"Я"_s);
+        row("letter: blank", [] { return labels::placeholderLetter(u"   "_s); }, QString());
+        row("filter: Cyrillic, other case", [] { return filtered(u"Яндекс Карты"_s, u"яНДЕКС"_s); }, u"match"_s);
+        row("filter: Latin, other case", [] { return filtered(u"Telegram"_s, u"GRAM"_s); }, u"match"_s);
+        row("filter: spaces around", [] { return filtered(u"Яндекс Карты"_s, u"  карты "_s); }, u"match"_s);
+        row("filter: blank matches all", [] { return filtered(u"Telegram"_s, u"   "_s); }, u"match"_s);
+        row("filter: no match", [] { return filtered(u"Telegram"_s, u"карты"_s); }, u"no"_s);
+        row("filter: inner space kept", [] { return filtered(u"Яндекс Карты"_s, u"с к"_s); }, u"match"_s);
+        row("update: available", [] { return labels::updateTitle(UpdatePhase::available(), offer); }, u"Доступна версия 1.2"_s);
+        row("update: never rounds up", [] { return labels::updateTitle(UpdatePhase::downloading(0.999), offer); }, u"Скачиваю: 99%"_s);
+        row("update: installing", [] { return labels::updateTitle(UpdatePhase::installing(), offer); }, u"Устанавливаю…"_s);
+        row("account: alone", [] { return labels::accountLetter(u"anna@example.com"_s) + u" | "_s + labels::accountSubtitle(0); }, u"A | Аккаунт Apple"_s);
+        row("help: no install waits", [] { return labels::deviceHelpSentence({}); }, u"Когда iPhone будет готов, кнопки «Установить» заработают сами."_s);
+        row("help: an install waits", [] { return labels::deviceHelpSentence(AwaitingDevice{u"/downloads/Notes.ipa"_s, u"Notes"_s}); },
+            u"Установка «Notes» начнётся сама, как только iPhone будет готов."_s);
+    }
+    void rules()
+    {
+        QFETCH(Rule, rule);
+        QFETCH(QString, expected);
+        QCOMPARE(rule(), expected);
+    }
+
+    void imagesHaveTheirSizeAndColour_data()
+    {
+        // A 10x4 template, opaque on its left half, in a file whose name needs encoding in a URL.
+        QImage image(10, 4, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter(&image).fillRect(0, 0, 5, 4, Qt::black);
+        const QString png = m_folder.filePath(u"template %.png"_s);
+        QVERIFY(image.save(png));
+        const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(png, "/"));
+
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QSize>("requested");
+        QTest::addColumn<QSize>("expected"); // 0x0: a null image
+        QTest::addColumn<int>("opaque");     // pixels fully of the id's colour; -2: some
+        const QSize none(0, 0);
+        for (const QString& symbol : iconSymbols())
+            QTest::newRow(qPrintable(symbol)) << "3366cc/symbol/" + symbol << QSize(32, 32) << QSize(32, 32) << -2;
+        QTest::newRow("svg default size") << "ff0000/symbol/xmark" << QSize() << QSize(16, 16) << -2;
+        QTest::newRow("svg one side") << "ff0000/symbol/xmark" << QSize(0, 20) << QSize(20, 20) << -2;
+        QTest::newRow("svg alpha") << "80ff0000/symbol/plus" << QSize(24, 24) << QSize(24, 24) << 52;
+        QTest::newRow("png natural") << "80ff0000/file/" + encoded << QSize() << QSize(10, 4) << 20;
+        QTest::newRow("png one side, path after file") << "80ff0000/file" + encoded << QSize(20, 0) << QSize(20, 8) << -2;
+        QTest::newRow("unknown symbol") << "ff0000/symbol/no.such" << QSize() << none << 0;
+        QTest::newRow("missing png") << "ff0000/file/" + png + ".gone" << QSize() << none << 0;
+        QTest::newRow("short colour") << "f00/symbol/xmark" << QSize() << none << 0;
+        QTest::newRow("no kind") << "ff0000" << QSize() << none << 0;
+    }
+    void imagesHaveTheirSizeAndColour()
+    {
+        QFETCH(QString, id);
+        QFETCH(QSize, requested);
+        QFETCH(QSize, expected);
+        QFETCH(int, opaque);
+        QSize size(-1, -1);
+        const QImage image = IconProvider().requestImage(id, &size, requested);
+        QCOMPARE(image.size(), expected);
+        QCOMPARE(size, expected);
+        const int found = opaquePixelsOf(image, QColor(u'#' + id.section(u'/', 0, 0)));
+        QVERIFY2(opaque == -2 ? found > 0 : found == opaque, qPrintable(QString::number(found)));
+    }
+
+    void artworkIsCroppedRoundedOrFails()
+    {
+        QImage wide(200, 100, QImage::Format_RGB32);
+        wide.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && wide.save(&buffer, "PNG"));
+        test::HttpServer server;
+        server.route(u"/icon.png"_s, {.body = png});
+        server.route(u"/broken.png"_s, {.body = "not an image"});
+
+        ArtworkProvider provider;
+        const auto fetch = [&](const QString& path) {
+            const QString id = QString::fromLatin1(QUrl::toPercentEncoding(server.url(path).toString()));
+            std::unique_ptr<QQuickImageResponse> response(provider.requestImageResponse(id, QSize(44, 44)));
+            QSignalSpy finished(response.get(), &QQuickImageResponse::finished);
+            [&] { QVERIFY(finished.wait(5000)); }();
+            std::unique_ptr<QQuickTextureFactory> texture(response->textureFactory());
+            return std::pair(texture ? texture->image() : QImage(), response->errorString());
+        };
+        const auto [icon, none] = fetch(u"/icon.png"_s);
+        QCOMPARE(icon.size(), QSize(44, 44)); // cropped to fill the square
+        QCOMPARE(none, QString());
+        QCOMPARE(icon.pixelColor(22, 22), QColor(Qt::blue));
+        QCOMPARE(icon.pixelColor(0, 0).alpha(), 0); // the rounded corner
+        for (const QString& failing : {u"/broken.png"_s, u"/missing.png"_s}) {
+            const auto [image, error] = fetch(failing);
+            QVERIFY(image.isNull() && !error.isEmpty());
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(ViewModelsTest)
+QTEST_MAIN(ViewModelsTest)
 #include "tst_viewmodels.moc"

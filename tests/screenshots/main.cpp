@@ -1,6 +1,5 @@
-// Drives the demo world (the simulated App Store and iPhone) to each state a screen can show
-// and saves the window as PNG files: scripts/screenshots runs it once in light and once in
-// dark appearance. Nothing here touches the real home folder.
+// Drives the demo world to each state a screen can show and saves the window as PNG files,
+// in light or dark (scripts/screenshots runs both), in a sandbox home.
 #include "model/plist.h"
 #include "store/store.h"
 #include "ui/interface.h"
@@ -16,6 +15,7 @@
 #include <QQuickStyle>
 #include <QtQml/QQmlExtensionPlugin>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -26,22 +26,28 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-class Tour : public test::WindowHand {
-public:
-    Tour(QQuickWindow* shown, const QString& folder, const QString& appearance) : WindowHand{shown}, m_folder(folder), m_appearance(appearance) {}
+struct Tour : test::WindowHand {
+    QString folder;
+    QString appearance;
+    int failures = 0;
 
+    void fail(const QString& what)
+    {
+        std::fprintf(stderr, "screenshots: %s\n", qPrintable(what));
+        ++failures;
+    }
     // Saves the window once it has settled.
     void shoot(const QString& name)
     {
         QTest::qWait(600);
-        const QString path = QDir(m_folder).filePath(name + u'-' + m_appearance + u".png"_s);
+        const QString path = QDir(folder).filePath(name + u'-' + appearance + u".png"_s);
         const bool saved = window->grabWindow().save(path);
         std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
-        m_failures += saved ? 0 : 1;
+        failures += saved ? 0 : 1;
     }
-    void press(const QString& name, Qt::MouseButton button = Qt::LeftButton)
+    void press(const QString& name)
     {
-        if (!click(name, button))
+        if (!click(name))
             fail(u"no "_s + name);
     }
     void wait(const QString& failure, const std::function<bool()>& condition)
@@ -50,26 +56,12 @@ public:
             fail(failure);
     }
     void waitShown(const QString& name) { wait({}, [&] { return shown(name); }); }
-    void fail(const QString& what)
-    {
-        std::fprintf(stderr, "screenshots: %s\n", qPrintable(what));
-        ++m_failures;
-    }
-    [[nodiscard]] int failures() const { return m_failures; }
-
-private:
-    QString m_folder;
-    QString m_appearance;
-    int m_failures = 0;
 };
 
 AppItem catalogApp(const Store& store, const QString& id)
 {
-    for (const AppItem& app : store.catalog()) {
-        if (app.id == id)
-            return app;
-    }
-    return AppItem{id, id, {}, {}, {}, {}};
+    const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
+    return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
 }
 
 } // namespace
@@ -103,7 +95,7 @@ int main(int argc, char* argv[])
     auto* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
     if (!window)
         return 1;
-    Tour tour(window, folder, appearance);
+    Tour tour{{window}, folder, appearance};
     const auto signIn = [&](const QString& email) {
         tour.waitShown(u"emailField"_s);
         tour.press(u"emailField"_s);
@@ -168,9 +160,7 @@ int main(int argc, char* argv[])
     QTest::qWait(300);
 
     // The catalog with two apps chosen and one download under way.
-    Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running()};
-    running.fraction = 0.42;
-    running.detail = u"48,1 МБ"_s;
+    const Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
     StoreTestAccess::setJobs(store, {running});
     for (const QString& id : {u"564177498"_s, u"389801252"_s}) {
         if (!tour.checkTile(id))
@@ -200,8 +190,7 @@ int main(int argc, char* argv[])
     tour.key(Qt::Key_3, Qt::ControlModifier);
     tour.shoot(u"downloads"_s);
 
-    // Device help: asked for from the sidebar while the chosen phone does not trust this
-    // computer, then with an install waiting for a phone.
+    // Device help for an untrusting phone, then with an install waiting for a phone.
     const std::optional<QString> readyPhone = store.selectedDevice();
     for (const Device& device : store.devices()) {
         if (device.id != readyPhone)
@@ -216,8 +205,7 @@ int main(int argc, char* argv[])
     store.setSelectedDevice(readyPhone);
 
     // An update on offer: downloading, then after a failure.
-    UpdateOffer offer{.build = 2, .version = u"1.1"_s};
-    offer.notes = u"• Лента версий показывает, какая подойдёт вашему iPhone.\n• Установка нескольких приложений сразу.\n• Исправлены ошибки."_s;
+    const UpdateOffer offer{.build = 2, .version = u"1.1"_s, .notes = u"• Лента версий показывает, какая подойдёт вашему iPhone.\n• Установка нескольких приложений сразу.\n• Исправлены ошибки."_s};
     StoreTestAccess::setUpdateOffer(store, offer);
     StoreTestAccess::setUpdatePhase(store, UpdatePhase::downloading(0.37));
     store.setShowUpdate(true);
@@ -235,5 +223,5 @@ int main(int argc, char* argv[])
     tour.shoot(u"about"_s);
 
     StoreTestAccess::setJobs(store, {});
-    return tour.failures() == 0 ? 0 : 1;
+    return tour.failures == 0 ? 0 : 1;
 }

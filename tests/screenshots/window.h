@@ -34,12 +34,26 @@ struct WindowHand {
             QTest::mouseClick(window, button, modifiers, centreOf(target));
         return target;
     }
+    [[nodiscard]] QString text(const QString& name) const
+    {
+        const QQuickItem* found = item(name);
+        return found ? found->property("text").toString() : QStringLiteral("<missing %1>").arg(name);
+    }
     void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) const { QTest::keyClick(window, key, modifiers); }
-    // Into the focused item, one key press per character.
+    // Into the focused item (or the named one), one key press per character.
     void type(const QString& text) const
     {
         for (QChar character : text)
             QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(character), Qt::NoModifier);
+    }
+    bool type(const QString& name, const QString& text) const
+    {
+        QQuickItem* field = item(name);
+        if (field) {
+            field->forceActiveFocus();
+            type(text);
+        }
+        return field;
     }
     // Ticks a catalog tile's checkbox, which is made while the pointer is over the tile.
     bool checkTile(const QString& id) const
