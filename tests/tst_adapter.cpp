@@ -57,8 +57,7 @@ QString storedPassphrase()
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
-// A package tool folder: its ipatool is the adapter, the device tools (those listed) the
-// simulated ones. Bin points at it until cleanup().
+// Bin at a package's tool folder until cleanup(): the adapter as ipatool, the listed device tools simulated.
 void usePackageTools(const QTemporaryDir& bin, const QStringList& tools)
 {
     QFile::link(adapter, bin.filePath(u"ipatool"_s));
@@ -68,9 +67,7 @@ void usePackageTools(const QTemporaryDir& bin, const QStringList& tools)
 }
 
 // code: empty when none is asked for; xdg: the XDG_*_HOME set (both: and a folder in the way).
-struct Login {
-    QString email, password, code, xdg, result;
-};
+struct Login { QString email, password, code, xdg, result; };
 
 enum Session { signedOut, signedIn, lockedElsewhere };
 
@@ -89,12 +86,8 @@ struct Answer {
     QByteArray out, err, ending;
 };
 
-struct Doctor {
-    QString upstream, installer; // upstream empty: none installed
-    QStringList tools;
-    bool ready;
-    QStringList lines;
-};
+// upstream empty: none installed; ready: the verdict; lines: in the report.
+struct Doctor { QString upstream, installer; QStringList tools; bool ready; QStringList lines; };
 
 } // namespace
 
