@@ -12,6 +12,7 @@
 #include "tools/bin.h"
 #include "tools/upstream.h"
 
+#include <QSysInfo>
 #include <QtTest>
 
 using namespace telmora;
@@ -230,7 +231,8 @@ private Q_SLOTS:
         row("purchases since 2022: within the first page", {"list-purchases --since-year 2022", signedIn, 0, {}, "", "--version" + page + "1"});
         row("purchases since 2021: into the second page", {"list-purchases --since-year 2021", signedIn, 0, {}, "", "--version" + page + "1" + page + "2"});
 
-        const QStringList in{"email=jane@example.com"}, release{"github.com/majd/ipatool/releases", "ipatool-2.8.0-linux-"};
+        const QStringList in{"email=jane@example.com"}, release{"github.com/majd/ipatool/releases", u"ipatool-2.8.0-linux-%1.tar.gz"_s.arg(
+            QSysInfo::currentCpuArchitecture().startsWith(u"x86_64") ? u"amd64"_s : u"arm64"_s)};
         row("oldest release that signs in", {"auth info", signedIn, 0, in, "", auth, {}, "", "2.6.0"});
         row("a build from source", {"auth info", signedIn, 0, in, "", auth, {}, "", "dev"});
         row("release that can no longer sign in", {"auth info", signedIn, 1, release, "", "--version", {}, upstream::tooOldMessage({2, 3, 1}), "2.3.1"});
