@@ -4,13 +4,7 @@
 #include "tools/bin.h"
 #include "tools/environment.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace telmora;
 
@@ -23,15 +17,6 @@ QVariantMap merged(QVariantMap a, const QVariantMap& b)
 {
     a.insert(b);
     return a;
-}
-
-QVariantMap with(QVariantMap settings, const char* key, const QVariant& value)
-{
-    if (value.isValid())
-        settings.insert(QString::fromLatin1(key), value);
-    else
-        settings.remove(QString::fromLatin1(key));
-    return settings;
 }
 
 bool writeFile(const QString& path, const QByteArray& contents)
@@ -64,25 +49,24 @@ private slots:
         row("https", httpsOn, "http://h:8080");
         row("socks", socksOn, "socks5h://s:1080");
         row("https wins over socks", merged(httpsOn, socksOn), "http://h:8080");
-        row("https without port falls to socks", merged(with(httpsOn, "HTTPSPort", {}), socksOn), "socks5h://s:1080");
-        row("https enable 0", with(httpsOn, "HTTPSEnable", 0));
-        row("https enable 2", with(httpsOn, "HTTPSEnable", 2));
-        row("https enable text", with(httpsOn, "HTTPSEnable", QStringLiteral("1")));
-        row("https enable boolean", with(httpsOn, "HTTPSEnable", true));
-        row("https enable text, socks on", merged(with(httpsOn, "HTTPSEnable", QStringLiteral("1")), socksOn), "socks5h://s:1080");
-        row("https port text", with(httpsOn, "HTTPSPort", QStringLiteral("8080")));
-        row("https host not text", with(httpsOn, "HTTPSProxy", 42));
+        row("https without port falls to socks", merged({{"HTTPSEnable", 1}, {"HTTPSProxy", "h"}}, socksOn), "socks5h://s:1080");
+        row("https enable 0", merged(httpsOn, {{"HTTPSEnable", 0}}));
+        row("https enable 2", merged(httpsOn, {{"HTTPSEnable", 2}}));
+        row("https enable text", merged(httpsOn, {{"HTTPSEnable", QStringLiteral("1")}}));
+        row("https enable boolean", merged(httpsOn, {{"HTTPSEnable", true}}));
+        row("https enable text, socks on", merged(merged(httpsOn, {{"HTTPSEnable", "1"}}), socksOn), "socks5h://s:1080");
+        row("https port text", merged(httpsOn, {{"HTTPSPort", QStringLiteral("8080")}}));
+        row("https host not text", merged(httpsOn, {{"HTTPSProxy", 42}}));
         row("wide integers", QVariantMap({{"HTTPSEnable", qlonglong(1)}, {"HTTPSProxy", QStringLiteral("proxy.local")}, {"HTTPSPort", quint64(3128)}}),
             "http://proxy.local:3128");
-        row("socks disabled", with(socksOn, "SOCKSEnable", 0));
+        row("socks disabled", merged(socksOn, {{"SOCKSEnable", 0}}));
         row("plain http is not consulted", QVariantMap({{"HTTPEnable", 1}, {"HTTPProxy", QStringLiteral("p")}, {"HTTPPort", 80}}));
     }
 
     void systemProxyRules()
     {
         QFETCH(OptionalSettings, settings);
-        QFETCH(OptionalText, expected);
-        QCOMPARE(systemProxy(settings), expected);
+        QTEST(systemProxy(settings), "expected");
     }
 
     void environmentRules_data()
@@ -104,9 +88,6 @@ private slots:
     {
         QFETCH(QString, variable);
         QFETCH(OptionalText, proxy);
-        QFETCH(bool, unchanged);
-        QFETCH(bool, asked);
-
         QProcessEnvironment base;
         base.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
         base.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
@@ -115,20 +96,14 @@ private slots:
             wasAsked = true;
             return proxy;
         });
-        QCOMPARE(wasAsked, asked);
-        if (unchanged) {
-            QVERIFY(result == base);
-            return;
+        QTEST(wasAsked, "asked");
+        QProcessEnvironment expected = base; // everything else as it was, upper-case HTTP_PROXY included
+        QFETCH(bool, unchanged);
+        if (!unchanged) {
+            expected.insert(QStringLiteral("https_proxy"), *proxy);
+            expected.insert(QStringLiteral("http_proxy"), *proxy);
         }
-        QCOMPARE(result.value(QStringLiteral("https_proxy")), *proxy);
-        QCOMPARE(result.value(QStringLiteral("http_proxy")), *proxy);
-        // Everything else as it was, upper-case HTTP_PROXY included.
-        QProcessEnvironment rest = result;
-        rest.remove(QStringLiteral("https_proxy"));
-        rest.remove(QStringLiteral("http_proxy"));
-        QProcessEnvironment expectedRest = base;
-        expectedRest.remove(QStringLiteral("http_proxy"));
-        QVERIFY(rest == expectedRest);
+        QCOMPARE(result.toStringList(), expected.toStringList());
     }
 
     // The package's own tools first; the device tools from the system's PATH.
@@ -138,8 +113,7 @@ private slots:
             QSKIP("CRVEL_BIN_DIR is set for this run");
         QTemporaryDir system;
         QFile tool(system.filePath(QStringLiteral("idevice_id")));
-        QVERIFY(tool.open(QIODevice::WriteOnly));
-        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner));
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(system.path()));
         const QString packaged = platform::resourcesFolder() + QStringLiteral("/bin/ipatool");

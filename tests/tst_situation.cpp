@@ -99,14 +99,10 @@ private Q_SLOTS:
                                 .title = QStringLiteral("Отмена"), .isPlain = true};
         };
         const auto plain = [](const Action& action, const char* title, const char* mark = nullptr, const char* shortTitle = nullptr,
-                              const char* note = nullptr) {
+                              const char* note = nullptr, const std::optional<QString>& error = {}) {
             const auto text = [](const char* t) { return t ? std::optional(QString::fromUtf8(t)) : std::nullopt; };
-            return AppSituation{.mark = text(mark), .note = text(note), .action = action, .title = QString::fromUtf8(title),
-                                .shortTitle = text(shortTitle)};
-        };
-        const auto withError = [](AppSituation s, const QString& error) {
-            s.error = error;
-            return s;
+            return AppSituation{.mark = text(mark), .note = text(note), .error = error, .action = action,
+                                .title = QString::fromUtf8(title), .shortTitle = text(shortTitle)};
         };
         const char* check = "checkmark";
         const char* alert = "exclamationmark";
@@ -136,11 +132,11 @@ private Q_SLOTS:
         const Setup installError = [installMessage](Store& st) { StoreTestAccess::setInstallErrors(st, {{fileURL, installMessage}}); };
         QTest::newRow("install error, even after a failed job")
             << all({storedFile, jobs({failed}), installError, device(QStringLiteral("17.0"))})
-            << withError(plain(Action::install(fileURL), "Установить", alert), installMessage);
+            << plain(Action::install(fileURL), "Установить", alert, nullptr, nullptr, installMessage);
         QTest::newRow("install error on a too old iPhone")
             << all({tooOldFile, installError, device(QStringLiteral("15.7"))})
-            << withError(plain(Action::chooseVersion(), "Выбрать версию", alert, "Версии"), installMessage);
-        const AppSituation retry = withError(plain(Action::retry(failed), "Повторить", alert), failed.state.payload);
+            << plain(Action::chooseVersion(), "Выбрать версию", alert, "Версии", nullptr, installMessage);
+        const AppSituation retry = plain(Action::retry(failed), "Повторить", alert, nullptr, nullptr, failed.state.payload);
         QTest::newRow("failed job") << jobs({failed}) << retry;
         QTest::newRow("failed job beats a stored file") << all({storedFile, jobs({failed})}) << retry;
 

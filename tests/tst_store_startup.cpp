@@ -5,9 +5,6 @@
 #include "sandbox.h"
 
 #include <QCoroTask>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QtTest>
 
 using namespace telmora;
@@ -45,28 +42,22 @@ private Q_SLOTS:
     {
         QFETCH(bool, targetsExist);
         Sandbox home;
-        const QString downloads = home.downloadsFolder() + u'/';
-        const QString data = home.dataFolder() + u'/';
+        const QString downloads = home.downloadsFolder() + u'/', data = home.dataFolder() + u'/';
         const QString oldDownloads = home.filePath(QStringLiteral("Downloads/Carvell/"));
         const QString oldData = home.filePath(QStringLiteral(".local/share/Carvell/"));
         QVERIFY(writeFile(oldDownloads + QStringLiteral("Old.ipa"), "old package"));
         QVERIFY(writeFile(oldData + QStringLiteral("files.json"), "{}"));
-        if (targetsExist) {
-            QVERIFY(writeFile(downloads + QStringLiteral("New.ipa"), "new package"));
-            QVERIFY(writeFile(data + QStringLiteral("files.json"), "{\"new\":\"1\"}"));
-        }
+        if (targetsExist)
+            QVERIFY(writeFile(downloads + QStringLiteral("New.ipa")) && writeFile(data + QStringLiteral("files.json"), "new"));
 
         Store::prepareFolders(home.downloadsFolder(), home.dataFolder());
 
         // Moved whole, or both left as they were.
-        const QString packageAt = targetsExist ? oldDownloads : downloads;
-        QCOMPARE(readFile(packageAt + QStringLiteral("Old.ipa")), QByteArray("old package"));
+        QCOMPARE(readFile((targetsExist ? oldDownloads : downloads) + QStringLiteral("Old.ipa")), QByteArray("old package"));
         QCOMPARE(QFileInfo::exists(oldDownloads), targetsExist);
-        QCOMPARE(QFileInfo::exists(oldData), targetsExist);
+        QCOMPARE(QFileInfo::exists(oldData) && readFile(oldData + QStringLiteral("files.json")) == "{}", targetsExist);
         QCOMPARE(QFile::exists(downloads + QStringLiteral("Old.ipa")), !targetsExist);
-        QCOMPARE(readFile(data + QStringLiteral("files.json")), targetsExist ? QByteArray("{\"new\":\"1\"}") : QByteArray("{}"));
-        if (targetsExist)
-            QCOMPARE(readFile(oldData + QStringLiteral("files.json")), QByteArray("{}"));
+        QCOMPARE(readFile(data + QStringLiteral("files.json")), targetsExist ? QByteArray("new") : QByteArray("{}"));
     }
 
     void leftoversAreSweptOnlyAtTheTop_data()
@@ -86,14 +77,11 @@ private Q_SLOTS:
     {
         QFETCH(QString, written);
         QFETCH(QString, entry);
-        QFETCH(bool, swept);
         Sandbox home;
-        const QString downloads = home.downloadsFolder();
-        QVERIFY(writeFile(downloads + u'/' + written));
-
-        Store::prepareFolders(downloads, home.dataFolder());
-
-        QCOMPARE(QFileInfo::exists(downloads + u'/' + entry), !swept);
+        const QString downloads = home.downloadsFolder() + u'/';
+        QVERIFY(writeFile(downloads + written));
+        Store::prepareFolders(home.downloadsFolder(), home.dataFolder());
+        QTEST(!QFileInfo::exists(downloads + entry), "swept");
     }
 
     void signInFormOpensOnlyWithoutAnyAccount_data()
@@ -115,11 +103,10 @@ private Q_SLOTS:
         home.world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna")).write();
         if (signedIn || saved)
             test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
-        if (saved) {
-            // A remembered account's folder, as switching away from it leaves it.
+        if (saved) { // a remembered account's folder, as switching away from it leaves it
             QDir session(home.filePath(QStringLiteral(".ipatool")));
             QVERIFY(session.mkpath(QStringLiteral("anna@example.com")));
-            for (const QString name : {QStringLiteral("account"), QStringLiteral("cookies"), QStringLiteral("login")})
+            for (const char* name : {"account", "cookies", "login"})
                 QVERIFY(session.rename(name, QStringLiteral("anna@example.com/") + name));
         }
 
@@ -131,10 +118,8 @@ private Q_SLOTS:
         QCOMPARE(store.showLogin(), opens);
         QCOMPARE(store.email().has_value(), signedIn);
         QCOMPARE(store.savedAccounts().isEmpty(), !saved);
-        if (opens) {
-            QCOMPARE(store.loginStep(), LoginStep::form());
-            QVERIFY(!store.addingAccount());
-        }
+        if (opens)
+            QVERIFY(store.loginStep() == LoginStep::form() && !store.addingAccount());
     }
 };
 
