@@ -45,10 +45,12 @@ struct Tour : test::WindowHand {
         std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
         failures += saved ? 0 : 1;
     }
-    void press(const QString& name)
+    // Clicks the named item, then types into it when a text is given.
+    void press(const QString& name, const QString& text = {})
     {
         if (!click(name))
             fail(u"no "_s + name);
+        type(text);
     }
     void wait(const QString& failure, const std::function<bool()>& condition)
     {
@@ -75,33 +77,26 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: telmora-screenshots OUTPUT-FOLDER light|dark\n");
         return 2;
     }
-    const QString folder = arguments.at(1);
-    const QString appearance = arguments.at(2);
-    QDir().mkpath(folder);
+    QDir().mkpath(arguments.at(1));
 
     test::Sandbox home;
     home.world.useDemo(20);
     // The built package's resources: its information dictionary gives the version.
     const QString resources = QStringLiteral(TELMORA_APP_DIR "/Resources");
     QFile info(QDir(resources).filePath(u"Info.plist"_s));
-    StoreOptions options;
-    options.resourcesFolder = resources;
-    options.info = info.open(QIODevice::ReadOnly) ? readPlistDictionary(info.readAll()).value_or(QVariantMap()) : QVariantMap();
-    Store store(options);
-    Interface interface(store, resources, appearance == u"dark");
+    Store store(StoreOptions{.resourcesFolder = resources,
+                             .info = info.open(QIODevice::ReadOnly) ? readPlistDictionary(info.readAll()).value_or(QVariantMap()) : QVariantMap()});
+    Interface interface(store, resources, arguments.at(2) == u"dark");
     QQmlApplicationEngine engine;
     interface.prepare(engine);
     engine.load(Interface::mainQml());
-    auto* window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst());
-    if (!window)
+    if (engine.rootObjects().isEmpty())
         return 1;
-    Tour tour{{window}, folder, appearance};
+    Tour tour{{qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst())}, arguments.at(1), arguments.at(2)};
     const auto signIn = [&](const QString& email) {
         tour.waitShown(u"emailField"_s);
-        tour.press(u"emailField"_s);
-        tour.type(email);
-        tour.press(u"passwordField"_s);
-        tour.type(u"demo1234"_s);
+        tour.press(u"emailField"_s, email);
+        tour.press(u"passwordField"_s, u"demo1234"_s);
     };
 
     // Nobody is signed in, so the sign-in sheet opens by itself; put aside, the footer offers it.
@@ -114,8 +109,7 @@ int main(int argc, char* argv[])
     tour.shoot(u"signin-credentials"_s);
     tour.key(Qt::Key_Return);
     tour.wait(u"no code step"_s, [&] { return store.loginStep().isCode(); });
-    tour.press(u"codeField"_s);
-    tour.type(u"123"_s);
+    tour.press(u"codeField"_s, u"123"_s);
     tour.shoot(u"signin-code"_s);
     StoreTestAccess::setLoginStep(store, LoginStep::failed(u"Неверная почта или пароль."_s));
     tour.shoot(u"signin-failed"_s);
@@ -162,17 +156,15 @@ int main(int argc, char* argv[])
     // The catalog with two apps chosen and one download under way.
     const Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
     StoreTestAccess::setJobs(store, {running});
-    for (const QString& id : {u"564177498"_s, u"389801252"_s}) {
+    for (const QString& id : {u"564177498"_s, u"389801252"_s})
         if (!tour.checkTile(id))
             tour.fail(u"no checkbox on tile "_s + id);
-    }
-    QTest::mouseMove(window, QPoint(600, 20));
+    QTest::mouseMove(tour.window, QPoint(600, 20));
     tour.shoot(u"catalog"_s);
 
     // Search results for a name.
     tour.press(u"clearSelection"_s);
-    tour.press(u"searchField"_s);
-    tour.type(u"Яндекс"_s);
+    tour.press(u"searchField"_s, u"Яндекс"_s);
     tour.key(Qt::Key_Return);
     tour.wait(u"no search results"_s, [&] { return !store.searching() && !store.results().isEmpty(); });
     tour.shoot(u"search-results"_s);
@@ -192,10 +184,7 @@ int main(int argc, char* argv[])
 
     // Device help for an untrusting phone, then with an install waiting for a phone.
     const std::optional<QString> readyPhone = store.selectedDevice();
-    for (const Device& device : store.devices()) {
-        if (device.id != readyPhone)
-            store.setSelectedDevice(device.id);
-    }
+    store.setSelectedDevice(std::ranges::find_if(store.devices(), [&](const Device& device) { return device.id != readyPhone; })->id);
     store.setShowDeviceHelp(true);
     tour.shoot(u"device-help"_s);
     store.setAwaitingDevice(AwaitingDevice{store.file(youtube.id)->url, u"YouTube"_s});

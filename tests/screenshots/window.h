@@ -12,10 +12,9 @@ inline QQuickItem* findItem(QQuickItem* root, const QString& name, bool shownOnl
 {
     if (root->objectName() == name && (!shownOnly || root->isVisible()))
         return root;
-    for (QQuickItem* child : root->childItems()) {
+    for (QQuickItem* child : root->childItems())
         if (QQuickItem* found = findItem(child, name, shownOnly))
             return found;
-    }
     return nullptr;
 }
 
