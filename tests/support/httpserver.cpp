@@ -63,8 +63,11 @@ void HttpServer::answer(QTcpSocket* socket)
             status = file.open(QIODevice::ReadOnly) ? status : 500;
             body = file.readAll();
         }
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: "
-                      + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n";
+        for (const auto& [name, value] : response.headers)
+            head += name + ": " + value + "\r\n";
+        socket->write(head + "\r\n");
         socket->write(response.truncateAt < 0 ? body : body.left(response.truncateAt));
         socket->disconnectFromHost();
     });

@@ -30,6 +30,7 @@ public:
         int delayMs = 0;        // answer after this long
         bool hang = false;      // never answer
         qint64 truncateAt = -1; // announce the full length, close after this many body bytes
+        QList<std::pair<QByteArray, QByteArray>> headers; // besides Content-Length and Connection
     };
 
     using Handler = std::function<Response(const Request&)>;
