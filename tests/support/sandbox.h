@@ -4,11 +4,8 @@
 #include "store/store.h"
 #include "tools/bin.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QHash>
-#include <QString>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -21,29 +18,15 @@ class Sandbox {
 public:
     Sandbox()
     {
-        for (const QByteArray& name : redirected) {
-            if (qEnvironmentVariableIsSet(name.constData()))
-                m_saved.insert(name, qgetenv(name.constData()));
-            qunsetenv(name.constData());
-        }
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME"})
+            qunsetenv(name);
         QDir().mkpath(tempFolder());
         qputenv("HOME", QFile::encodeName(path()));
         qputenv("TMPDIR", QFile::encodeName(tempFolder()));
         qputenv("CRVEL_BIN_DIR", QByteArrayLiteral(TELMORA_SIM_BIN_DIR));
         Bin::setDirForTesting(QStringLiteral(TELMORA_SIM_BIN_DIR));
     }
-    ~Sandbox()
-    {
-        Bin::setDirForTesting(std::nullopt);
-        for (const QByteArray& name : redirected) {
-            if (m_saved.contains(name))
-                qputenv(name.constData(), m_saved.value(name));
-            else
-                qunsetenv(name.constData());
-        }
-    }
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
+    ~Sandbox() { Bin::setDirForTesting(std::nullopt); }
 
     [[nodiscard]] QString path() const { return m_dir.path(); }
     [[nodiscard]] QString filePath(const QString& relative) const { return m_dir.filePath(relative); }
@@ -53,10 +36,9 @@ public:
     [[nodiscard]] QString tempFolder() const { return filePath(QStringLiteral("tmp")); }
 
 private:
-    static inline const QList<QByteArray> redirected = {"HOME",           "XDG_DATA_HOME",  "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                                                        "XDG_DOWNLOAD_DIR", "XDG_STATE_HOME", "TMPDIR",          "CRVEL_BIN_DIR"};
+    SavedEnvironment m_saved{{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DOWNLOAD_DIR",
+                              "XDG_STATE_HOME", "TMPDIR", "CRVEL_BIN_DIR"}};
     QTemporaryDir m_dir;
-    QHash<QByteArray, QByteArray> m_saved;
 
 public:
     SimWorld world; // after m_dir: gone before the home is
@@ -87,11 +69,10 @@ inline bool signIn(Store& store, const QString& email, const QString& password, 
 {
     store.beginLogin(QString(), adding);
     store.login(email, password);
-    if (!code.isEmpty()) {
-        if (!QTest::qWaitFor([&store] { return store.loginStep() == LoginStep::code(); }, 30000))
-            return false;
+    if (!code.isEmpty() && !QTest::qWaitFor([&store] { return store.loginStep() == LoginStep::code(); }, 30000))
+        return false;
+    if (!code.isEmpty())
         store.submitCode(code);
-    }
     return waitForSignInEnd(store) && !store.showLogin() && store.email() == email;
 }
 

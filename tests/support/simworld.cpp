@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
@@ -10,17 +9,10 @@ namespace telmora::test {
 
 namespace {
 
-const QList<QByteArray> variables = {"TELMORA_SIM_WORLD", "TELMORA_SIM_SPEED"};
-
-QString simFile(const char* name)
+QJsonObject readState(const char* key)
 {
-    return QDir::homePath() + "/.telmora-sim/" + name;
-}
-
-QJsonObject readJson(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    QFile file(QDir::homePath() + "/.telmora-sim/state.json");
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object().value(key).toObject() : QJsonObject();
 }
 
 void writeFile(const QString& path, const QByteArray& bytes)
@@ -30,7 +22,6 @@ void writeFile(const QString& path, const QByteArray& bytes)
         file.write(bytes);
 }
 
-// Appends to the array `key` of `object`.
 void push(QJsonObject& object, const char* key, const QJsonValue& value)
 {
     QJsonArray array = object.value(QLatin1String(key)).toArray();
@@ -40,23 +31,23 @@ void push(QJsonObject& object, const char* key, const QJsonValue& value)
 
 } // namespace
 
-SimWorld::SimWorld()
-    : m_world{{"accounts", QJsonArray()}, {"apps", QJsonArray()},    {"devices", QJsonArray()},
-              {"failures", QJsonArray()}, {"timings", QJsonObject()}, {"log", true}}
+SavedEnvironment::SavedEnvironment(const QList<QByteArray>& names)
 {
-    for (const QByteArray& name : variables)
-        m_savedEnvironment.insert(name, qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData())) : std::nullopt);
+    for (const QByteArray& name : names)
+        m_saved.append({name, qEnvironmentVariableIsSet(name.constData()) ? std::optional(qgetenv(name.constData())) : std::nullopt});
 }
 
-SimWorld::~SimWorld()
+SavedEnvironment::~SavedEnvironment()
 {
-    for (auto it = m_savedEnvironment.cbegin(); it != m_savedEnvironment.cend(); ++it) {
-        if (it.value())
-            qputenv(it.key().constData(), *it.value());
-        else
-            qunsetenv(it.key().constData());
-    }
+    for (const auto& [name, value] : m_saved)
+        value ? qputenv(name.constData(), *value) : qunsetenv(name.constData());
 }
+
+SimWorld::SimWorld()
+    : m_world{{"accounts", QJsonArray()}, {"apps", QJsonArray()},    {"devices", QJsonArray()},
+              {"failures", QJsonArray()}, {"timings", QJsonObject()}, {"log", true}} {}
+
+SimWorld::~SimWorld() = default;
 
 SimWorld& SimWorld::addSample()
 {
@@ -124,10 +115,9 @@ SimWorld& SimWorld::addFailure(const Failure& f)
     QJsonObject failure{{"command", f.command}, {"error", f.error},   {"app", f.app},
                         {"version", f.version}, {"device", f.device}, {"account", f.account},
                         {"relogin", f.relogin}, {"noProgress", f.noProgress}, {"panic", f.panic}};
-    if (f.status)
-        failure.insert("status", *f.status);
-    if (f.at)
-        failure.insert("at", *f.at);
+    for (const auto& [key, value] : {std::pair{"status", f.status}, std::pair{"at", f.at}})
+        if (value)
+            failure.insert(QLatin1String(key), *value);
     return add("failures", failure);
 }
 
@@ -140,8 +130,7 @@ SimWorld& SimWorld::setTiming(const QString& name, double seconds)
 
 SimWorld& SimWorld::add(const char* list, const QJsonObject& entry)
 {
-    push(m_world, list, entry);
-    return *this;
+    return push(m_world, list, entry), *this;
 }
 
 SimWorld& SimWorld::edit(const char* list, const char* key, const QString& value,
@@ -171,7 +160,7 @@ QString SimWorld::write()
     const QString path = m_dir->filePath("world.json");
     writeFile(path, QJsonDocument(m_world).toJson());
     qputenv("TELMORA_SIM_WORLD", QFile::encodeName(path));
-    qputenv("TELMORA_SIM_SPEED", QByteArray::number(m_speed));
+    qputenv("TELMORA_SIM_SPEED", "1000");
     return path;
 }
 
@@ -179,11 +168,8 @@ void SimWorld::signIn(const QString& email, const QString& name)
 {
     const QString folder = QDir::homePath() + "/.ipatool/";
     QDir().mkpath(folder);
-    const QJsonObject account{{"email", email},
-                              {"name", name},
-                              {"directoryServicesIdentifier", "1234567890"},
-                              {"passwordToken", "0123456789abcdef"},
-                              {"storeFront", "143469-16,29"}};
+    const QJsonObject account{{"email", email}, {"name", name}, {"directoryServicesIdentifier", "1234567890"},
+                              {"passwordToken", "0123456789abcdef"}, {"storeFront", "143469-16,29"}};
     writeFile(folder + "account", QJsonDocument(account).toJson());
     writeFile(folder + "cookies", "# Netscape HTTP Cookie File\n");
     writeFile(folder + "login", {});
@@ -192,7 +178,7 @@ void SimWorld::signIn(const QString& email, const QString& name)
 QMap<QString, QString> SimWorld::installed(const QString& udid)
 {
     QMap<QString, QString> apps;
-    const QJsonObject onDevice = readJson(simFile("state.json")).value("installed").toObject().value(udid).toObject();
+    const QJsonObject onDevice = readState("installed").value(udid).toObject();
     for (auto it = onDevice.begin(); it != onDevice.end(); ++it)
         apps.insert(it.key(), it.value().toObject().value("version").toString());
     return apps;
@@ -201,8 +187,7 @@ QMap<QString, QString> SimWorld::installed(const QString& udid)
 QStringList SimWorld::licences(const QString& email)
 {
     QStringList ids;
-    const QJsonObject licences = readJson(simFile("state.json")).value("licenses").toObject();
-    for (const QJsonValue& entry : licences.value(email.toLower()).toArray())
+    for (const QJsonValue& entry : readState("licenses").value(email.toLower()).toArray())
         ids.append(entry.toObject().value("id").toString());
     return ids;
 }
@@ -210,10 +195,8 @@ QStringList SimWorld::licences(const QString& email)
 QList<QStringList> SimWorld::calls(const QString& tool)
 {
     QList<QStringList> list;
-    QFile file(simFile("calls.jsonl"));
-    if (!file.open(QIODevice::ReadOnly))
-        return list;
-    while (!file.atEnd()) {
+    QFile file(QDir::homePath() + "/.telmora-sim/calls.jsonl");
+    for (bool open = file.open(QIODevice::ReadOnly); open && !file.atEnd();) {
         const QJsonObject entry = QJsonDocument::fromJson(file.readLine()).object();
         if (entry.value("tool").toString() == tool)
             list.append(entry.value("args").toVariant().toStringList());

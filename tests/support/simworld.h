@@ -1,12 +1,9 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDate>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QList>
 #include <QMap>
-#include <QString>
 #include <QStringList>
 
 #include <functional>
@@ -17,13 +14,22 @@ class QTemporaryDir;
 
 namespace telmora::test {
 
+// Restores the named environment variables (set or not) when it goes.
+class SavedEnvironment {
+public:
+    explicit SavedEnvironment(const QList<QByteArray>& names);
+    ~SavedEnvironment();
+
+private:
+    QList<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
+};
+
 // A world for the simulated tools (sim/README.md). Every tool run reads it again: change it
 // and write() it between runs. The destructor restores TELMORA_SIM_WORLD and TELMORA_SIM_SPEED.
 class SimWorld {
 public:
     struct Version {
-        QString id;      // external version identifier
-        QString display; // CFBundleShortVersionString
+        QString id, display; // external version identifier, CFBundleShortVersionString
         QString minOS = QStringLiteral("15.0");
         QString released = QStringLiteral("2024-01-01T00:00:00Z");
         bool binaryPlist = false;
@@ -35,14 +41,9 @@ public:
     struct Failure {
         QString command; // "ipatool", "ipatool download", "ideviceinstaller install", …
         QString error;   // ipatool: the error= text; device tools: the whole line on standard error
-        QString app;     // the filters
-        QString version;
-        QString device;
-        QString account;
-        std::optional<int> status;
-        std::optional<int> at; // percentage at which a download or install breaks
-        bool relogin = false;
-        bool noProgress = false;
+        QString app, version, device, account; // the filters
+        std::optional<int> status, at;          // at: percentage at which a download or install breaks
+        bool relogin = false, noProgress = false;
         bool panic = false; // upstream dialect: dies as a Go panic with `error`, status 2
     };
 
@@ -53,8 +54,6 @@ public:
 
     SimWorld();
     ~SimWorld();
-    SimWorld(const SimWorld&) = delete;
-    SimWorld& operator=(const SimWorld&) = delete;
 
     // Account sampleEmail / samplePassword (sampleName, no code) who bought 100000001 on
     // 2021-03-05 and 100000002 on 2024-02-01; apps
@@ -83,24 +82,14 @@ public:
     // Seconds at speed 1: "prompt", "login", "command", "download", "copy", "installStep", "device".
     SimWorld& setTiming(const QString& name, double seconds);
     // A top-level setting, e.g. "installerVersion": "1.1.1".
-    SimWorld& setOption(const QString& key, const QJsonValue& value)
-    {
-        m_world.insert(key, value);
-        return *this;
-    }
-    // Divides every timing; the default, 1000, makes runs take milliseconds.
-    SimWorld& setSpeed(double speed)
-    {
-        m_speed = speed;
-        return *this;
-    }
+    SimWorld& setOption(const QString& key, const QJsonValue& value) { return m_world.insert(key, value), *this; }
     // ipatool as upstream ipatool prints it, saying `version` to --version.
     SimWorld& setUpstreamDialect(const QString& version = QStringLiteral("2.8.0"))
     {
         return setOption(QStringLiteral("dialect"), QStringLiteral("upstream")).setOption(QStringLiteral("version"), version);
     }
 
-    // Writes the world file and points the tools at it; returns its path.
+    // Writes the world file and points the tools at it (speed 1000: runs take milliseconds).
     QString write();
     // Points the tools at the shipped demo world instead.
     void useDemo(double speed = 50);
@@ -121,9 +110,8 @@ private:
     SimWorld& setDevice(const QString& udid, const char* field, bool value);
 
     QJsonObject m_world;
-    double m_speed = 1000;
     std::unique_ptr<QTemporaryDir> m_dir;
-    QMap<QByteArray, std::optional<QByteArray>> m_savedEnvironment;
+    SavedEnvironment m_savedEnvironment{{"TELMORA_SIM_WORLD", "TELMORA_SIM_SPEED"}};
 };
 
 } // namespace telmora::test

@@ -2,10 +2,6 @@
 
 #include "store/store.h"
 
-#include <QUuid>
-#include <memory>
-#include <optional>
-
 namespace telmora {
 
 // Puts a Store into a given state, and reads its private parts, without the workflows.

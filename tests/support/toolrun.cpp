@@ -27,13 +27,9 @@ ToolRun runProgram(const QString& program, const QStringList& args, const QStrin
     process.setStandardInputFile(QProcess::nullDevice());
     process.setWorkingDirectory(cwd);
     process.start(program, args);
-    ToolRun result;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.status = process.exitCode();
-    result.rawOut = process.readAllStandardOutput();
-    result.rawErr = process.readAllStandardError();
-    return result;
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
 Terminal::Terminal(const QString& program, const QStringList& args, const QString& cwd)
@@ -46,7 +42,6 @@ Terminal::Terminal(const QString& program, const QStringList& args, const QStrin
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     const QByteArray folder = QFile::encodeName(cwd);
-
     struct winsize size = {.ws_row = 50, .ws_col = 240, .ws_xpixel = 0, .ws_ypixel = 0};
     m_pid = forkpty(&m_master, nullptr, nullptr, &size);
     if (m_pid == 0) {
@@ -61,20 +56,19 @@ Terminal::~Terminal()
 {
     if (m_pid > 0 && m_status == -2) {
         ::kill(m_pid, SIGKILL);
-        int status = 0;
-        waitpid(m_pid, &status, 0);
+        waitpid(m_pid, nullptr, 0);
     }
     if (m_master >= 0)
         ::close(m_master);
 }
 
-bool Terminal::waitFor(const QByteArray& text, int count, int milliseconds)
+bool Terminal::waitFor(const QByteArray& text)
 {
     QElapsedTimer timer;
     timer.start();
-    while (transcript.count(text) < count && !timer.hasExpired(milliseconds) && readSome(100)) {
+    while (!transcript.contains(text) && !timer.hasExpired(30000) && readSome()) {
     }
-    return transcript.count(text) >= count;
+    return transcript.contains(text);
 }
 
 void Terminal::send(const QByteArray& line)
@@ -83,33 +77,23 @@ void Terminal::send(const QByteArray& line)
     QCOMPARE(::write(m_master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
 }
 
-bool Terminal::running()
-{
-    if (m_status != -2)
-        return false;
-    int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return false;
-    }
-    return true;
-}
-
-int Terminal::finish(int milliseconds)
+int Terminal::finish()
 {
     QElapsedTimer timer;
     timer.start();
-    while (!timer.hasExpired(milliseconds) && readSome(100)) {
+    while (!timer.hasExpired(60000) && readSome()) {
     }
-    while (running() && !timer.hasExpired(milliseconds))
-        QTest::qWait(20);
+    for (int status = 0; m_status == -2 && !timer.hasExpired(60000); QTest::qWait(20)) {
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
     return m_status == -2 ? -1 : m_status;
 }
 
-bool Terminal::readSome(int milliseconds)
+bool Terminal::readSome()
 {
     struct pollfd poller = {m_master, POLLIN, 0};
-    const int ready = ::poll(&poller, 1, milliseconds);
+    const int ready = ::poll(&poller, 1, 100);
     if (ready <= 0)
         return ready == 0;
     char buffer[8192];

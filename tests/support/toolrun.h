@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <csignal>
 #include <sys/types.h>
 
 namespace telmora::test {
@@ -19,8 +18,7 @@ struct ToolRun {
     [[nodiscard]] QString err() const;
 };
 
-// A run with pipes and no input, as the Store runs the plain commands. Environment: this
-// process's.
+// A run with pipes, no input and this process's environment, as the Store runs plain commands.
 ToolRun runProgram(const QString& program, const QStringList& args, const QString& cwd = {});
 
 // A program run on a pseudo-terminal of 50 × 240 of its own, for prompts and live progress.
@@ -33,23 +31,19 @@ public:
     Terminal& operator=(const Terminal&) = delete;
 
     [[nodiscard]] pid_t pid() const { return m_pid; }
-
-    // Reads until `text` has appeared `count` times in the transcript.
-    bool waitFor(const QByteArray& text, int count = 1, int milliseconds = 30000);
+    // Reads until `text` appears in the transcript (30 s at most).
+    bool waitFor(const QByteArray& text);
     // Types `line` and a line feed.
     void send(const QByteArray& line);
-    [[nodiscard]] bool running();
-    void terminate() { ::kill(m_pid, SIGTERM); }
     // Reads to the end of the output and gives the exit status (-1 for a signal or time-out).
-    int finish(int milliseconds = 60000);
-
+    int finish();
     // The transcript decoded and cleaned of terminal control sequences.
     [[nodiscard]] QString clean() const;
 
     QByteArray transcript;
 
 private:
-    bool readSome(int milliseconds); // false at the end of the stream
+    bool readSome(); // false at the end of the stream
 
     int m_master = -1;
     pid_t m_pid = -1;
