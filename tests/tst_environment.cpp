@@ -4,9 +4,12 @@
 #include "tools/bin.h"
 #include "tools/environment.h"
 
+#include "files.h"
+
 #include <QtTest>
 
 using namespace telmora;
+using telmora::test::writeFile;
 
 namespace {
 
@@ -17,13 +20,6 @@ QVariantMap merged(QVariantMap a, const QVariantMap& b)
 {
     a.insert(b);
     return a;
-}
-
-bool writeFile(const QString& path, const QByteArray& contents)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
 }
 
 } // namespace
@@ -112,8 +108,8 @@ private slots:
         if (qEnvironmentVariableIsSet("CRVEL_BIN_DIR"))
             QSKIP("CRVEL_BIN_DIR is set for this run");
         QTemporaryDir system;
-        QFile tool(system.filePath(QStringLiteral("idevice_id")));
-        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner));
+        const QString tool = system.filePath(QStringLiteral("idevice_id"));
+        QVERIFY(writeFile(tool, {}, true));
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", QFile::encodeName(system.path()));
         const QString packaged = platform::resourcesFolder() + QStringLiteral("/bin/ipatool");
@@ -122,7 +118,7 @@ private slots:
         qputenv("PATH", savedPath);
 
         QCOMPARE(Bin::dir(), platform::resourcesFolder() + QStringLiteral("/bin"));
-        QCOMPARE(fromSystem, tool.fileName());
+        QCOMPARE(fromSystem, tool);
         QCOMPARE(absent, packaged);
     }
 

@@ -37,8 +37,7 @@ class FilesTest : public QObject {
     }
     QJsonObject savedMap() const
     {
-        QFile file(QDir(m_sandbox->dataFolder()).filePath(QStringLiteral("files.json")));
-        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        return QJsonDocument::fromJson(test::readFile(QDir(m_sandbox->dataFolder()).filePath(QStringLiteral("files.json")))).object();
     }
 
 private Q_SLOTS:
@@ -62,10 +61,8 @@ private Q_SLOTS:
         ipa(".hidden.ipa", "Hidden", 30);
         QVERIFY(QDir().mkpath(path("folder.ipa")) && QDir().mkpath(path(".tmp-ABC")));
         ipa(".tmp-ABC/inner.ipa", "Inner");
-        for (const char* name : {"notes.txt", "broken.ipa"}) {
-            QFile file(path(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("plain text") == 10);
-        }
+        for (const char* name : {"notes.txt", "broken.ipa"})
+            QVERIFY(test::writeFile(path(name), "plain text"));
         touch("broken.ipa", -60);
         fileApps().insert(QStringLiteral("b.ipa"), QStringLiteral("222"));
 
@@ -156,8 +153,7 @@ private Q_SLOTS:
         const QString previous = QDir::currentPath();
         QFETCH(bool, blockTrash);
         if (blockTrash) {
-            QFile blocker(m_sandbox->filePath(QStringLiteral(".local/share/Trash")));
-            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            QVERIFY(test::writeFile(m_sandbox->filePath(QStringLiteral(".local/share/Trash"))));
             QDir::setCurrent(m_sandbox->path());
         }
         QCoro::waitFor(m_store->moveToTrash(target));
@@ -177,12 +173,9 @@ private Q_SLOTS:
 
     void folderSizeCountsDirectFilesOnly()
     {
-        QVERIFY(QDir().mkpath(path("sized/sub")));
         const std::pair<const char*, int> sizes[] = {{"sized/a.tmp", 1000}, {"sized/.hidden", 24}, {"sized/sub/deeper", 5000}};
-        for (const auto& [name, bytes] : sizes) {
-            QFile out(path(name));
-            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(QByteArray(bytes, 'x')) == bytes);
-        }
+        for (const auto& [name, bytes] : sizes)
+            QVERIFY(test::writeFile(path(name), QByteArray(bytes, 'x')));
         QCOMPARE(folderSize(path("sized")), qint64(1024));
         QCOMPARE(folderSize(path("no-such-folder")), qint64(0));
     }

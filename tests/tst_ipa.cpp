@@ -93,10 +93,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes"); // the file, unless members are given
         QTest::addColumn<Members>("members");
         QVERIFY(writeIPA(path(QStringLiteral("whole.ipa")), QStringLiteral("A"), {{"CFBundleName", "A"}}));
-        QFile whole(path(QStringLiteral("whole.ipa")));
-        QVERIFY(whole.open(QIODevice::ReadOnly));
+        const QByteArray whole = readFile(path(QStringLiteral("whole.ipa")));
         QTest::newRow("plain text named .ipa") << QByteArray("this is not a zip archive\n") << Members();
-        QTest::newRow("truncated archive") << whole.read(whole.size() - 30) << Members();
+        QTest::newRow("truncated archive") << whole.chopped(30) << Members();
         QTest::newRow("no app plist") << QByteArray() << Members{{"Payload/A.app/A", "bin"}, {"Info.plist", "x"}};
         QTest::newRow("plist that is not a dictionary")
             << QByteArray() << Members{{"Payload/A.app/Info.plist", R"(<?xml version="1.0"?><plist version="1.0"><array/></plist>)"}};
@@ -112,10 +111,8 @@ private Q_SLOTS:
         QFile::remove(file);
         if (!members.isEmpty())
             QVERIFY(writeZip(file, members));
-        QFile raw(file);
         if (!bytes.isEmpty())
-            QVERIFY(raw.open(QIODevice::WriteOnly) && raw.write(bytes) == bytes.size());
-        raw.close();
+            QVERIFY(writeFile(file, bytes));
         QVERIFY(!read(file));
     }
 

@@ -8,24 +8,7 @@
 #include <QtTest>
 
 using namespace telmora;
-using telmora::test::Sandbox;
-
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& content = "x")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using namespace telmora::test;
 
 class StoreStartupTest : public QObject {
     Q_OBJECT
@@ -102,7 +85,7 @@ private Q_SLOTS:
         Sandbox home;
         home.world.addAccount(QStringLiteral("anna@example.com"), QStringLiteral("pw-anna"), QStringLiteral("Anna")).write();
         if (signedIn || saved)
-            test::SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
+            SimWorld::signIn(QStringLiteral("anna@example.com"), QStringLiteral("Anna"));
         if (saved) { // a remembered account's folder, as switching away from it leaves it
             QDir session(home.filePath(QStringLiteral(".ipatool")));
             QVERIFY(session.mkpath(QStringLiteral("anna@example.com")));
@@ -110,7 +93,7 @@ private Q_SLOTS:
                 QVERIFY(session.rename(name, QStringLiteral("anna@example.com/") + name));
         }
 
-        StoreOptions options = test::storeOptions();
+        StoreOptions options = storeOptions();
         options.autoStart = true;
         Store store(options);
         QTRY_VERIFY_WITH_TIMEOUT(store.authChecked(), 20000);

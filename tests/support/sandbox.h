@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files.h"
 #include "simworld.h"
 #include "store/store.h"
 #include "tools/bin.h"

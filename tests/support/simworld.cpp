@@ -1,4 +1,5 @@
 #include "simworld.h"
+#include "files.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,15 +12,7 @@ namespace {
 
 QJsonObject readState(const char* key)
 {
-    QFile file(QDir::homePath() + "/.telmora-sim/state.json");
-    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object().value(key).toObject() : QJsonObject();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(bytes);
+    return QJsonDocument::fromJson(readFile(QDir::homePath() + "/.telmora-sim/state.json")).object().value(key).toObject();
 }
 
 void push(QJsonObject& object, const char* key, const QJsonValue& value)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files.h"
 #include "update/crypto.h"
 #include "update/feed.h"
 
@@ -29,9 +30,7 @@ inline QString makePackage(const QString& parent, const PackageSpec& spec = {})
     package.removeRecursively();
     const auto write = [&package](const char* name, const QByteArray& content) {
         const QString path = package.filePath(QString::fromLatin1(name));
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        if (!writeFile(path, content))
             qFatal("cannot write %s", qPrintable(path));
         return QFile::encodeName(path);
     };
