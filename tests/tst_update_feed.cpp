@@ -128,19 +128,13 @@ private Q_SLOTS:
         row("absolute address on the feed host", located(QStringLiteral("https://updates.telmora.app/c.zip?x=1"), 5),
             offer("https://updates.telmora.app/c.zip?x=1", 5));
 
-        QJsonObject withoutEntry = good;
-        const QJsonValue entry = withoutEntry.take(platform);
-        QJsonObject otherPlatform = withoutEntry;
-        otherPlatform.insert(QStringLiteral("macos"), entry);
-        QJsonObject entryNotObject = withoutEntry;
-        entryNotObject.insert(platform, QStringLiteral("Telmora.zip"));
         row("same build, bad signature", edited(signedFeed(m_otherKey)), QStringLiteral("none"), 7);
         row("older build", edited(good), QStringLiteral("none"), 9);
         row("not JSON", "<html>maintenance</html>", QStringLiteral("none"), 0);
         row("array", "[{\"build\": 9}]", QStringLiteral("none"), 0);
-        row("no platform entry", QJsonDocument(withoutEntry).toJson(), QStringLiteral("none"), 0);
-        row("only another platform", QJsonDocument(otherPlatform).toJson(), QStringLiteral("none"), 0);
-        row("platform entry not an object", QJsonDocument(entryNotObject).toJson(), QStringLiteral("none"), 0);
+        row("no platform entry", "{\"build\": 7}", QStringLiteral("none"), 0);
+        row("only another platform", "{\"build\": 7, \"macos\": {\"url\": \"Telmora.zip\"}}", QStringLiteral("none"), 0);
+        row("platform entry not an object", "{\"build\": 7, \"linux\": \"Telmora.zip\"}", QStringLiteral("none"), 0);
         row("fractional build", set("build", 7.5), QStringLiteral("none"), 0);
         row("build as text", set("build", QStringLiteral("7")), QStringLiteral("none"), 0);
 
@@ -158,7 +152,7 @@ private Q_SLOTS:
         row("host-relative to another host", set("linux/url", QStringLiteral("//evil.example/Telmora.zip")), badSignature);
         row("plain http", set("linux/url", QStringLiteral("http://updates.telmora.app/Telmora.zip")), badSignature);
         row("no signature", set("linux/signature", removed), badSignature);
-        const QString signature = entry.toObject().value(QStringLiteral("signature")).toString();
+        const QString signature = good.value(platform).toObject().value(QStringLiteral("signature")).toString();
         row("signature with a line break", set("linux/signature", signature.left(40) + u'\n' + signature.mid(40)), badSignature);
         row("signature not Base64", set("linux/signature", QStringLiteral("not base64!")), badSignature);
         row("notes changed by one character", set("notes", QStringLiteral("Исправления.\nВторая строкa.")), badSignature); // Latin a
@@ -229,8 +223,6 @@ private Q_SLOTS:
         const QByteArray feed = edited(signedFeed(m_key));
         QTest::newRow("newer build") << HttpServer::Response{.body = feed, .delayMs = 100} << qint64(5) << QStringLiteral("offer");
         QTest::newRow("current build") << HttpServer::Response{.body = feed} << qint64(7) << QStringLiteral("none");
-        QTest::newRow("HTTP 404") << HttpServer::Response{.status = 404, .body = "no"} << qint64(5)
-                                  << QStringLiteral("Сервер обновлений ответил 404.");
         QTest::newRow("cut short") << HttpServer::Response{.body = QByteArray(500, '{'), .truncateAt = 10} << qint64(5) << systemError;
         QTest::newRow("nothing listens") << HttpServer::Response{.status = 0} << qint64(5) << systemError;
     }

@@ -86,7 +86,9 @@ QString failureOf(Action action)
 } // namespace
 
 using Change = std::function<void(const QString& package, QStringList& addedMembers)>;
+using Serving = std::function<void(HttpServer::Response&)>; // alters the archive's response
 Q_DECLARE_METATYPE(Change)
+Q_DECLARE_METATYPE(Serving)
 Q_DECLARE_METATYPE(telmora::test::PackageSpec)
 
 class UpdateInstallTest : public QObject {
@@ -131,15 +133,15 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(UpdateSystemError, sha256OfFile(casePath(QStringLiteral("missing.bin"))));
     }
 
-    // A package made, signed, changed (members may be added to its archive), served as
-    // `serving` says, then prepared.
+    // A package made, signed, changed (members may be added to its archive), served (as
+    // `serving` alters it), then prepared.
     void prepares_data()
     {
         QTest::addColumn<PackageSpec>("spec");
         QTest::addColumn<Change>("change"); // after signing
-        QTest::addColumn<QString>("serving");
+        QTest::addColumn<Serving>("serving");
         QTest::addColumn<QString>("expected"); // "" when prepared
-        const auto row = [](const char* name, const QString& expected, const Change& change = {}, const QString& serving = {},
+        const auto row = [](const char* name, const QString& expected, const Change& change = {}, const Serving& serving = {},
                             const PackageSpec& spec = {}) {
             QTest::newRow(name) << spec << change << serving << expected;
         };
@@ -152,11 +154,11 @@ private Q_SLOTS:
 
         row("signed package", QString());
         row("another application after ours", QString(), addApp("Zed.app"));
-        row("one byte short", damaged, {}, QStringLiteral("short"));
-        row("one byte changed", damaged, {}, QStringLiteral("changed"));
-        row("longer than offered", damaged, {}, QStringLiteral("long"));
-        row("HTTP 404", QStringLiteral("Сервер обновлений ответил 404."), {}, QStringLiteral("404"));
-        row("connection cut", systemError, {}, QStringLiteral("cut"));
+        row("one byte short", damaged, {}, [](HttpServer::Response& r) { r.body.chop(1); });
+        row("one byte changed", damaged, {}, [](HttpServer::Response& r) { r.body[r.body.size() / 2] ^= 0x01; });
+        row("longer than offered", damaged, {}, [](HttpServer::Response& r) { r.body.append(QByteArray(64 * 1024, 'x')); });
+        row("HTTP 404", QStringLiteral("Сервер обновлений ответил 404."), {}, [](HttpServer::Response& r) { r.status = 404; });
+        row("connection cut", systemError, {}, [](HttpServer::Response& r) { r.truncateAt = r.body.size() / 2; });
         row("another application first by name", invalidApp, addApp("Another.app"));
         row("another bundle identifier", invalidApp, {}, {}, {.bundleID = QStringLiteral("app.telmora.Other")});
         row("not an application folder", invalidApp, {}, {}, {.name = QStringLiteral("Telmora")});
@@ -184,7 +186,7 @@ private Q_SLOTS:
     {
         QFETCH(PackageSpec, spec);
         QFETCH(Change, change);
-        QFETCH(QString, serving);
+        QFETCH(Serving, serving);
         QFETCH(QString, expected);
         const QString package = test::makePackage(casePath(QStringLiteral("release")), spec);
         signPackage(package, m_key);
@@ -198,17 +200,8 @@ private Q_SLOTS:
         const UpdateOffer offer{.build = 2, .url = m_server.url(QStringLiteral("/Telmora.zip")), .sha256 = sha256OfFile(archive),
                                 .size = QFileInfo(archive).size()};
         HttpServer::Response response{.body = readAll(archive)};
-        QByteArray& bytes = response.body;
-        if (serving == u"short")
-            bytes.chop(1);
-        else if (serving == u"changed")
-            bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x01);
-        else if (serving == u"long")
-            bytes.append(QByteArray(64 * 1024, 'x'));
-        else if (serving == u"404")
-            response.status = 404;
-        else if (serving == u"cut")
-            response.truncateAt = bytes.size() / 2;
+        if (serving)
+            serving(response);
         m_server.route(QStringLiteral("/Telmora.zip"), response);
         QList<double> progress;
         QString app;
@@ -219,7 +212,7 @@ private Q_SLOTS:
                  expected);
 
         QCOMPARE(entriesOf(m_root.tempFolder()).filter(QStringLiteral(".zip")), QStringList()); // the download is gone
-        if (!serving.isEmpty())
+        if (serving)
             QVERIFY(!QFileInfo::exists(casePath(QStringLiteral("work/Telmora.app"))));
         if (!expected.isEmpty())
             return;
