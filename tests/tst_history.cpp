@@ -36,10 +36,9 @@ QStringList specs(const QList<AppItem>& list)
 QStringList ipatool(const QString& command)
 {
     QStringList runs;
-    for (const QStringList& call : SimWorld::calls(u"ipatool"_s)) {
+    for (const QStringList& call : SimWorld::calls(u"ipatool"_s))
         if (call.value(0) == command)
             runs.append(call.join(u' '));
-    }
     return runs;
 }
 QString lastPurchaseCall() { return ipatool(u"list-purchases"_s).value(ipatool(u"list-purchases"_s).size() - 1); }
