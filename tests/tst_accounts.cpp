@@ -40,13 +40,6 @@ void keepAside(const QString& email)
         QVERIFY(folder.rename(name, email + u'/' + name));
 }
 
-Job jobIn(const Job::State& state)
-{
-    Job job;
-    job.state = state;
-    return job;
-}
-
 } // namespace
 
 class AccountsTest : public QObject {
@@ -226,12 +219,12 @@ private Q_SLOTS:
         QTest::addColumn<QList<Job>>("jobs");
         QTest::addColumn<bool>("installing");
         QTest::addColumn<bool>("locked");
-        QTest::newRow("a waiting download") << QList<Job>{jobIn(Job::State::waiting())} << false << true;
-        QTest::newRow("a running download") << QList<Job>{jobIn(Job::State::running())} << false << true;
+        QTest::newRow("a waiting download") << QList<Job>{{.state = Job::State::waiting()}} << false << true;
+        QTest::newRow("a running download") << QList<Job>{{.state = Job::State::running()}} << false << true;
         QTest::newRow("an installation") << QList<Job>{} << true << true;
         QTest::newRow("only finished work")
-            << QList<Job>{jobIn(Job::State::done(u"A.ipa"_s)), jobIn(Job::State::failed(u"x"_s)), jobIn(Job::State::cancelled())} << false
-            << false;
+            << QList<Job>{{.state = Job::State::done(u"A.ipa"_s)}, {.state = Job::State::failed(u"x"_s)}, {.state = Job::State::cancelled()}}
+            << false << false;
     }
 
     void accountsAreLockedWhileWorkRuns()
