@@ -24,11 +24,7 @@ const QStringList sessionFiles{u"account"_s, u"cookies"_s, u"login"_s};
 QString session(const QString& name = {}) { return QDir::homePath() + u"/.ipatool/"_s + name; }
 
 // Who the active session files say is signed in.
-QString activeAccountFile()
-{
-    QFile file(session(u"account"_s));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
+QString activeAccountFile() { return QString::fromUtf8(readFile(session(u"account"_s))); }
 
 // A remembered account: its session moved aside into its own folder.
 void keepAside(const QString& email)

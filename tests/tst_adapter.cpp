@@ -18,6 +18,7 @@
 using namespace telmora;
 using namespace Qt::StringLiterals;
 using test::SimWorld;
+using test::writeFile;
 
 namespace {
 
@@ -41,22 +42,12 @@ QList<QStringList> upstreamCalls(const QString& command = {})
     return calls;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QString passphraseFile()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u"/Telmora/ipatool-passphrase"_s;
 }
 
-QString storedPassphrase()
-{
-    QFile file(passphraseFile());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
-}
+QString storedPassphrase() { return QString::fromUtf8(test::readFile(passphraseFile())).trimmed(); }
 
 // Bin at a package's tool folder until cleanup(): the adapter as ipatool, the listed device tools simulated.
 void usePackageTools(const QTemporaryDir& bin, const QStringList& tools)

@@ -44,12 +44,6 @@ QStringList ipatool(const QString& command)
 QString lastPurchaseCall() { return ipatool(u"list-purchases"_s).value(ipatool(u"list-purchases"_s).size() - 1); }
 qsizetype metadataRequests() { return ipatool(u"get-version-metadata"_s).size(); }
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QStringList cacheFiles(const QString& dataFolder) { return QDir(dataFolder).entryList({u"purchases-*"_s}, QDir::Files | QDir::Hidden); }
 
 const AppItem app{u"100000009"_s, u"Old Timer"_s};
@@ -174,7 +168,7 @@ private Q_SLOTS:
         const QList<AppItem> before = store.purchases();
         QCOMPARE(before.size(), 2);
         const QString cache = QDir(store.dataFolder()).filePath(u"purchases-jane@example.com.json"_s);
-        const QByteArray cached = contents(cache);
+        const QByteArray cached = readFile(cache);
         QVERIFY(!cached.isEmpty());
 
         if (error.isEmpty())
@@ -183,7 +177,7 @@ private Q_SLOTS:
             m_sandbox->world.addFailure({.command = u"ipatool list-purchases"_s, .error = error}).write();
         QCoro::waitFor(store.loadPurchases(false));
         QCOMPARE(store.purchases(), before);
-        QCOMPARE(contents(cache), cached);
+        QCOMPARE(readFile(cache), cached);
         QVERIFY(!store.purchasesLoading());
         QCOMPARE(store.purchasesError().value_or(QString()), message);
         QCOMPARE(store.showLogin(), message.isEmpty());

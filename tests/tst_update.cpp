@@ -32,6 +32,7 @@
 using namespace telmora;
 using telmora::test::HttpServer;
 using telmora::test::PackageSpec;
+using telmora::test::readFile;
 
 namespace {
 
@@ -132,12 +133,6 @@ void addToZip(const QString& path, const QStringList& members)
         zip_file_set_external_attributes(archive, zip_uint64_t(index), 0, ZIP_OPSYS_UNIX, zip_uint32_t(mode) << 16);
     }
     QCOMPARE(zip_close(archive), 0);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QStringList entriesOf(const QString& folder)
@@ -337,10 +332,9 @@ private Q_SLOTS:
         QByteArray content(size, Qt::Uninitialized);
         for (qint64 i = 0; i < size; ++i)
             content[i] = static_cast<char>((i * 7919) >> 3);
-        QFile file(casePath(QStringLiteral("data.bin")));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == size);
-        file.close();
-        QCOMPARE(sha256OfFile(file.fileName()), QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        const QString file = casePath(QStringLiteral("data.bin"));
+        QVERIFY(test::writeFile(file, content));
+        QCOMPARE(sha256OfFile(file), QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
         QVERIFY_THROWS_EXCEPTION(UpdateSystemError, sha256OfFile(casePath(QStringLiteral("missing.bin"))));
     }
 
@@ -410,7 +404,7 @@ private Q_SLOTS:
 
         const UpdateOffer offer{.build = 2, .url = m_server.url(QStringLiteral("/Telmora.zip")), .sha256 = sha256OfFile(archive),
                                 .size = QFileInfo(archive).size()};
-        HttpServer::Response response{.body = readAll(archive)};
+        HttpServer::Response response{.body = readFile(archive)};
         if (serving)
             serving(response);
         m_server.route(QStringLiteral("/Telmora.zip"), response);
@@ -451,7 +445,7 @@ private Q_SLOTS:
         QCOMPARE(mode("Telmora.app/telmora"), mode_t(0755));
         QCOMPARE(mode("Telmora.app/private.txt"), mode_t(0600));
         QCOMPARE(mode("Telmora.app/setuid"), mode_t(0755)); // never a set-user-id file from an update
-        QCOMPARE(readAll(work.filePath(QStringLiteral("Telmora.app/lib/libtool.so"))), QByteArray("Telmora.app/lib/libtool.so.1"));
+        QCOMPARE(readFile(work.filePath(QStringLiteral("Telmora.app/lib/libtool.so"))), QByteArray("Telmora.app/lib/libtool.so.1"));
         QVERIFY(QFileInfo(work.filePath(QStringLiteral("Telmora.app/Current"))).isSymLink());
     }
 
@@ -526,7 +520,7 @@ private Q_SLOTS:
         const QString work = casePath(QStringLiteral("work"));
         const QString fresh = test::makePackage(work, {.version = QStringLiteral("2.0"), .launchRecord = launched});
         const QString marker = casePath(QStringLiteral("update-failed"));
-        const auto plist = [&] { return readAll(QDir(target).filePath(QStringLiteral("Resources/Info.plist"))); };
+        const auto plist = [&] { return readFile(QDir(target).filePath(QStringLiteral("Resources/Info.plist"))); };
 
         // Stands in for the running application, which the script waits for.
         QProcess running;
@@ -542,7 +536,7 @@ private Q_SLOTS:
         QVERIFY(running.waitForFinished());
 
         const QByteArray expected = newArrives ? "2.0\n" : "1.0\n";
-        QTRY_COMPARE_WITH_TIMEOUT(readAll(launched), expected, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(launched), expected, 30000);
         QVERIFY(plist().contains(expected.trimmed()));
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(work), 30000);
         QCOMPARE(entriesOf(apps), QStringList{QStringLiteral("Telmora.app")}); // no backup left

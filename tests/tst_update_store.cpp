@@ -161,8 +161,7 @@ private Q_SLOTS:
         m_sandbox->world.addSample().write();
         test::SimWorld::signIn(QString::fromLatin1(test::SimWorld::sampleEmail));
         const QString marker = QDir(m_sandbox->dataFolder()).filePath(QStringLiteral("update-failed"));
-        QVERIFY(QDir().mkpath(m_sandbox->dataFolder()));
-        QVERIFY(QFile(marker).open(QIODevice::WriteOnly)); // as the swap script leaves it
+        QVERIFY(test::writeFile(marker, {})); // as the swap script leaves it
 
         const QString report = QStringLiteral(
             "Обновление не установилось: система не дала заменить приложение. Скачайте новую версию на telmora.app.");
