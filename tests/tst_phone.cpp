@@ -83,7 +83,7 @@ private Q_SLOTS:
     void init()
     {
         m_sandbox.emplace();
-        m_sandbox->world.addSample().setDeviceConnected(phone, false); // plugged in by storeWith()
+        m_sandbox->world.addSample().setDeviceConnected(phone, false).write(); // plugged in by storeWith()
     }
 
     void cleanup() { m_store.reset(); m_sandbox.reset(); }
@@ -348,7 +348,6 @@ private Q_SLOTS:
 
     void waitingFileInstallsWhenPhoneIsPlugged()
     {
-        m_sandbox->world.write();
         const IPAFile notes = writePackage();
         Store store(storeOptions());
         StoreTestAccess::setFiles(store, {notes});

@@ -45,13 +45,12 @@ private Q_SLOTS:
     void init()
     {
         m_sandbox.emplace();
-        m_sandbox->world.addSample();
+        m_sandbox->world.addSample().write();
     }
     void cleanup() { m_sandbox.reset(); }
 
     void sessionInfoAndRevoke()
     {
-        m_sandbox->world.write();
         const Result signedOut = run(u"ipatool"_s, u"auth info"_s);
         QCOMPARE(signedOut.status, 1);
         static const QRegularExpression notLoggedIn(u"^\\d{1,2}:\\d{2}[AP]M ERR error=\"Not logged in\" success=false\\n$"_s);
@@ -149,7 +148,6 @@ private Q_SLOTS:
         QFETCH(QString, args);
         QFETCH(QString, fileName);
         QFETCH(bool, purchased);
-        m_sandbox->world.write();
         SimWorld::signIn(sampleEmail);
         const QString folder = m_sandbox->filePath(u"job"_s);
         QVERIFY(QDir().mkpath(folder));
