@@ -18,23 +18,13 @@ const QString shell = QStringLiteral("/bin/sh");
 constexpr int runTimeout = 60000;
 const QVariantMap socks{{"SOCKSEnable", 1}, {"SOCKSProxy", "s"}, {"SOCKSPort", 1080}};
 
-using Outcome = std::shared_ptr<std::optional<ToolResult>>; // shared: a test that gives up leaves nothing dangling
-
-QCoro::Task<> collect(Outcome outcome, QString exe, QStringList args, std::optional<QString> cwd)
+// Waits as long as the run takes: runTool has no time-out.
+ToolResult run(const QString& exe, const QStringList& args, const std::optional<QString>& cwd = {})
 {
-    QCoro::Task<ToolResult> run = runTool(exe, args, cwd);
-    *outcome = co_await std::move(run);
+    return QCoro::waitFor(runTool(exe, args, cwd));
 }
 
-std::optional<ToolResult> run(const QString& exe, const QStringList& args, const std::optional<QString>& cwd = {})
-{
-    auto outcome = std::make_shared<std::optional<ToolResult>>();
-    collect(outcome, exe, args, cwd);
-    (void)QTest::qWaitFor([&] { return outcome->has_value(); }, runTimeout);
-    return *outcome;
-}
-
-std::optional<ToolResult> script(const QString& text) { return run(shell, {QStringLiteral("-c"), text}); }
+ToolResult script(const QString& text) { return run(shell, {QStringLiteral("-c"), text}); }
 
 void setProxy(const std::optional<QVariantMap>& settings) { setProxySettingsSourceForTesting([settings] { return settings; }); }
 
@@ -117,9 +107,9 @@ private slots:
                 && tool.setPermissions(tool.permissions() | QFile::ExeOwner));
         tool.close();
         QCOMPARE(ipatool::executable(), tool.fileName());
-        const auto result = run(ipatool::executable(), ipatool::authInfo());
-        QVERIFY(result && result->status == 0);
-        QCOMPARE(result->out, QStringLiteral("ipatool auth info\n"));
+        const ToolResult result = run(ipatool::executable(), ipatool::authInfo());
+        QCOMPARE(result.status, 0);
+        QCOMPARE(result.out, QStringLiteral("ipatool auth info\n"));
     }
 
     void outputIsCollected_data()
@@ -156,12 +146,11 @@ private slots:
         QFETCH(QString, script);
         QFETCH(QStringList, args);
         QFETCH(QString, cwd);
-        const auto result = run(shell, QStringList{QStringLiteral("-c"), script} + args,
-                                cwd.isEmpty() ? std::nullopt : std::optional(cwd));
-        QVERIFY(result);
-        QTEST(result->status, "status");
-        QTEST(result->out, "out");
-        QTEST(result->err, "err");
+        const ToolResult result = run(shell, QStringList{QStringLiteral("-c"), script} + args,
+                                      cwd.isEmpty() ? std::nullopt : std::optional(cwd));
+        QTEST(result.status, "status");
+        QTEST(result.out, "out");
+        QTEST(result.err, "err");
     }
 
     void startFailures_data()
@@ -175,8 +164,8 @@ private slots:
     void startFailures()
     {
         QFETCH(QString, exe);
-        const auto result = run(exe, {QStringLiteral("auth"), QStringLiteral("info")});
-        QVERIFY(result && result->status == -1 && result->out.isEmpty() && !result->err.isEmpty());
+        const ToolResult result = run(exe, {QStringLiteral("auth"), QStringLiteral("info")});
+        QVERIFY(result.status == -1 && result.out.isEmpty() && !result.err.isEmpty());
         QCOMPARE(runQuietly(exe, {}), -1);
 
         PTYTool tool(exe, {QStringLiteral("auth"), QStringLiteral("login")});
@@ -206,53 +195,35 @@ private slots:
         setProxy(socks);
         for (const char* name : {"HTTPS_PROXY", "http_proxy", "TELMORA_QUIET_MARK"})
             qunsetenv(name);
-        QVERIFY(fromSettings && own);
-        QCOMPARE(fromSettings->out, QStringLiteral("http://h:8080 http://h:8080  yes\n"));
-        QCOMPARE(own->out, QStringLiteral(" http://old:3128 http://mine:1 yes\n"));
+        QCOMPARE(fromSettings.out, QStringLiteral("http://h:8080 http://h:8080  yes\n"));
+        QCOMPARE(own.out, QStringLiteral(" http://old:3128 http://mine:1 yes\n"));
         QCOMPARE(quiet, 0);
     }
 
     void abandonedRunFinishesAlone()
     {
-        QTemporaryDir folder;
-        const QString marker = folder.filePath(QStringLiteral("ended"));
-        {
-            QCoro::Task<ToolResult> dropped =
-                runTool(shell, {QStringLiteral("-c"), QStringLiteral("sleep 0.2; echo x; touch \"$0\""), marker});
-            Q_UNUSED(dropped);
-        }
+        const QString marker = m_folder.filePath(QStringLiteral("ended"));
+        (void)runTool(shell, {QStringLiteral("-c"), QStringLiteral("sleep 0.2; echo x; touch \"$0\""), marker}); // dropped at once
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), runTimeout);
         // A later run still works once the abandoned one has been reaped.
-        const auto result = script(QStringLiteral("sleep 0.3; echo after"));
-        QVERIFY(result && result->out == QStringLiteral("after\n"));
+        QCOMPARE(script(QStringLiteral("sleep 0.3; echo after")).out, QStringLiteral("after\n"));
     }
 
     void manyRunsAtOnce()
     {
-        std::vector<Outcome> outcomes;
-        for (int i = 0; i < 20; ++i) {
-            outcomes.push_back(std::make_shared<std::optional<ToolResult>>());
-            collect(outcomes.back(), shell, {QStringLiteral("-c"), QStringLiteral("echo %1").arg(i)}, std::nullopt);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o->has_value(); }), runTimeout);
+        std::vector<QCoro::Task<ToolResult>> runs; // all started at once
         for (int i = 0; i < 20; ++i)
-            QCOMPARE((*outcomes[size_t(i)])->out, QStringLiteral("%1\n").arg(i));
+            runs.push_back(runTool(shell, {QStringLiteral("-c"), QStringLiteral("echo %1").arg(i)}));
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(QCoro::waitFor(std::move(runs[size_t(i)])).out, QStringLiteral("%1\n").arg(i));
     }
 
-    void runQuietlyStatus_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<int>("status");
-        QTest::newRow("exit status") << "exit 7" << 7;
-        QTest::newRow("null streams")
-            << "for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit 1; done; echo noise; echo noise >&2"
-            << 0;
-    }
-
+    // The exit status, with every stream on the null device.
     void runQuietlyStatus()
     {
-        QFETCH(QString, script);
-        QTEST(runQuietly(shell, {QStringLiteral("-c"), script}), "status");
+        const QString script = QStringLiteral("for n in 0 1 2; do [ \"$(readlink /proc/$$/fd/$n)\" = /dev/null ] || exit 1; done; "
+                                              "echo noise; echo noise >&2; exit 7");
+        QCOMPARE(runQuietly(shell, {QStringLiteral("-c"), script}), 7);
     }
 
     void promptWithoutLineEndArrivesAtOnce()

@@ -17,16 +17,14 @@ using telmora::test::Sandbox;
 using telmora::test::SimWorld;
 using telmora::test::Terminal;
 using Result = telmora::test::ToolRun;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString sampleEmail = QString::fromLatin1(SimWorld::sampleEmail);
 const QString sampleUDID = QString::fromLatin1(SimWorld::sampleUDID);
 
-QString tool(const QString& name)
-{
-    return QStringLiteral(TELMORA_SIM_BIN_DIR "/") + name;
-}
+QString tool(const QString& name) { return QStringLiteral(TELMORA_SIM_BIN_DIR "/") + name; }
 
 // A run with pipes and no input, as the Store runs the plain commands; `line` split at blanks.
 Result run(const QString& name, const QString& line, const QString& cwd = QDir::homePath())
@@ -34,10 +32,7 @@ Result run(const QString& name, const QString& line, const QString& cwd = QDir::
     return telmora::test::runProgram(tool(name), line.split(u' '), cwd);
 }
 
-QStringList filesIn(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-}
+QStringList filesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
 
 } // namespace
 
@@ -50,29 +45,27 @@ private Q_SLOTS:
     void init()
     {
         m_sandbox.emplace();
-        m_sandbox->world.addSample();
+        m_sandbox->world.addSample().write();
     }
     void cleanup() { m_sandbox.reset(); }
 
     void sessionInfoAndRevoke()
     {
-        m_sandbox->world.write();
-        const Result signedOut = run(QStringLiteral("ipatool"), QStringLiteral("auth info"));
+        const Result signedOut = run(u"ipatool"_s, u"auth info"_s);
         QCOMPARE(signedOut.status, 1);
-        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{1,2}:\\d{2}[AP]M ERR error=\"Not logged in\" success=false\\n$"))
-                     .match(signedOut.err()).hasMatch(),
-                 qPrintable(signedOut.err()));
+        static const QRegularExpression notLoggedIn(u"^\\d{1,2}:\\d{2}[AP]M ERR error=\"Not logged in\" success=false\\n$"_s);
+        QVERIFY2(notLoggedIn.match(signedOut.err()).hasMatch(), qPrintable(signedOut.err()));
 
         SimWorld::signIn(sampleEmail);
-        const Result signedIn = run(QStringLiteral("ipatool"), QStringLiteral("auth info"));
+        const Result signedIn = run(u"ipatool"_s, u"auth info"_s);
         QVERIFY(signedIn.rawOut.contains("\x1b[36memail=\x1b[0m")); // colour even through a pipe
-        QVERIFY2(signedIn.out().section(u' ', 1).startsWith(QStringLiteral("INF email=%1 ").arg(sampleEmail))
-                     && signedIn.out().endsWith(QStringLiteral(" success=true\n")), qPrintable(signedIn.out()));
+        QVERIFY2(signedIn.out().section(u' ', 1).startsWith(u"INF email=%1 "_s.arg(sampleEmail))
+                     && signedIn.out().endsWith(u" success=true\n"_s), qPrintable(signedIn.out()));
 
-        QCOMPARE(run(QStringLiteral("ipatool"), QStringLiteral("auth revoke")).out().section(u' ', 1), QStringLiteral("INF success=true\n"));
+        QCOMPARE(run(u"ipatool"_s, u"auth revoke"_s).out().section(u' ', 1), u"INF success=true\n"_s);
         for (const char* file : {".ipatool/account", ".ipatool/cookies"})
             QVERIFY(!QFile::exists(m_sandbox->filePath(QLatin1String(file))));
-        QCOMPARE(run(QStringLiteral("ipatool"), QStringLiteral("auth info")).status, 1);
+        QCOMPARE(run(u"ipatool"_s, u"auth info"_s).status, 1);
     }
 
     // Failures of the world itself, and injected ones no other test injects; each leads to the
@@ -80,20 +73,21 @@ private Q_SLOTS:
     void failures_data()
     {
         QTest::addColumn<QString>("tool");
-        QTest::addColumn<QString>("args"); // %IPA%: a downloaded package, %TEXT%: a text file, %BARE%: no signature
+        QTest::addColumn<QString>("args"); // %IPA%: a downloaded package, %BARE%: one without signature
         QTest::addColumn<QString>("command"); // injected; empty: none
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<int>("status");
-        const QString ipa = QStringLiteral("ipatool");
-        const QString installer = QStringLiteral("ideviceinstaller");
-        const QString install = QStringLiteral("--udid %1 install ").arg(sampleUDID);
+        const QString ipa = u"ipatool"_s;
+        const QString installer = u"ideviceinstaller"_s;
+        const QString install = u"--udid %1 install "_s.arg(sampleUDID);
         QTest::newRow("not signed in") << ipa << "list-purchases --all" << "" << "" << "Not logged in" << 1;
         QTest::newRow("removed from the store") << ipa << "purchase -i 100000005" << "" << "" << "item is temporarily unavailable" << 1;
         QTest::newRow("unknown app") << ipa << "list-versions -i 999999999 --purchase" << "" << "" << "app not found" << 1;
         QTest::newRow("phone unplugged") << installer << "--udid 00008110-FFFFFFFFFFFFFFFF install %IPA%" << "" << ""
                                          << "No device found" << 255;
-        QTest::newRow("not a package") << installer << install + "%TEXT%" << "" << "" << "could not locate Payload" << 255;
+        QTest::newRow("not a package") << installer << install + TELMORA_SOURCE_DIR "/CMakeLists.txt" << "" << ""
+                                       << "could not locate Payload" << 255;
         // Its missing signature wins over the verification error that follows.
         QTest::newRow("package without signature") << installer << install + "%BARE%" << "" << "" << "could not locate Payload" << 128;
         QTest::newRow("by tool name alone") << ipa << "list-purchases --all" << "ipatool" << "session expired" << "session expired" << 1;
@@ -109,30 +103,25 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QFETCH(QString, pattern);
         QFETCH(int, status);
-        m_sandbox->world.addApp(QStringLiteral("100000005"), QStringLiteral("com.example.gone"), QStringLiteral("Gone"))
-            .addVersion(QStringLiteral("100000005"), {.id = QStringLiteral("800000009"), .display = QStringLiteral("1.0")})
-            .setRemoved(QStringLiteral("100000005"));
+        m_sandbox->world.addApp(u"100000005"_s, u"com.example.gone"_s, u"Gone"_s)
+            .addVersion(u"100000005"_s, {.id = u"800000009"_s, .display = u"1.0"_s})
+            .setRemoved(u"100000005"_s);
         if (!command.isEmpty())
             m_sandbox->world.addFailure({.command = command, .error = error});
         m_sandbox->world.write();
         if (pattern != u"Not logged in")
             SimWorld::signIn(sampleEmail);
-        const QString text = m_sandbox->filePath(QStringLiteral("notes.ipa"));
-        const QString bare = m_sandbox->filePath(QStringLiteral("bare.ipa"));
-        QFile file(text);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("just text\n") > 0);
-        file.close();
-        QVERIFY(telmora::test::writeIPA(bare, QStringLiteral("Notes"),
-                                        {{QStringLiteral("CFBundleIdentifier"), QStringLiteral("com.example.notes")},
-                                         {QStringLiteral("CFBundleExecutable"), QStringLiteral("Notes")}}));
-        if (args.contains(QStringLiteral("%IPA%"))) {
-            const QString package = run(QStringLiteral("ipatool"), QStringLiteral("download -i 100000002 -o ") + m_sandbox->path())
-                                        .out().section(QStringLiteral("output="), 1).section(u' ', 0, 0);
+        const QString bare = m_sandbox->filePath(u"bare.ipa"_s);
+        const QVariantMap entries{{u"CFBundleIdentifier"_s, u"com.example.notes"_s}, {u"CFBundleExecutable"_s, u"Notes"_s}};
+        QVERIFY(telmora::test::writeIPA(bare, u"Notes"_s, entries));
+        if (args.contains(u"%IPA%"_s)) {
+            const QString package = run(u"ipatool"_s, u"download -i 100000002 -o "_s + m_sandbox->path())
+                                        .out().section(u"output="_s, 1).section(u' ', 0, 0);
             QVERIFY(QFile::exists(package));
-            args.replace(QStringLiteral("%IPA%"), package);
+            args.replace(u"%IPA%"_s, package);
         }
-        args.replace(QStringLiteral("%TEXT%"), text).replace(QStringLiteral("%BARE%"), bare);
-        const QString folder = m_sandbox->filePath(QStringLiteral("work"));
+        args.replace(u"%BARE%"_s, bare);
+        const QString folder = m_sandbox->filePath(u"work"_s);
         QVERIFY(QDir().mkpath(folder));
 
         const Result result = run(tool, args, folder);
@@ -141,7 +130,7 @@ private Q_SLOTS:
         QVERIFY2(output.contains(pattern, Qt::CaseInsensitive), qPrintable(output));
         QCOMPARE(telmora::friendlyError(output), telmora::friendlyError(pattern));
         QVERIFY(telmora::friendlyError(pattern) != pattern);
-        QVERIFY(filesIn(folder).filter(QRegularExpression(QStringLiteral("\\.ipa$"))).isEmpty());
+        QVERIFY(filesIn(folder).filter(QRegularExpression(u"\\.ipa$"_s)).isEmpty());
         QVERIFY(SimWorld::installed(sampleUDID).isEmpty());
     }
 
@@ -159,15 +148,14 @@ private Q_SLOTS:
         QFETCH(QString, args);
         QFETCH(QString, fileName);
         QFETCH(bool, purchased);
-        m_sandbox->world.write();
         SimWorld::signIn(sampleEmail);
-        const QString folder = m_sandbox->filePath(QStringLiteral("job"));
+        const QString folder = m_sandbox->filePath(u"job"_s);
         QVERIFY(QDir().mkpath(folder));
-        Terminal terminal(tool(QStringLiteral("ipatool")), (QStringLiteral("download ") + args).split(u' '), folder);
+        Terminal terminal(tool(u"ipatool"_s), (u"download "_s + args).split(u' '), folder);
         QCOMPARE(terminal.finish(), 0);
 
         // Live progress: blanks between carriage returns clear the line, then the bar is drawn.
-        static const QRegularExpression bar(QStringLiteral("\\r +\\r\\rdownloading +(\\d+)% \\|[█ ]+\\| \\([^()]+/s\\) "));
+        static const QRegularExpression bar(u"\\r +\\r\\rdownloading +(\\d+)% \\|[█ ]+\\| \\([^()]+/s\\) "_s);
         QList<int> percentages;
         for (auto it = bar.globalMatch(QString::fromUtf8(terminal.transcript)); it.hasNext();) {
             const QRegularExpressionMatch frame = it.next();
@@ -177,12 +165,11 @@ private Q_SLOTS:
         QVERIFY2(!percentages.isEmpty() && percentages.constLast() == 100, terminal.transcript);
         QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
         const QString path = QDir(folder).filePath(fileName);
-        QVERIFY2(terminal.clean().endsWith(QStringLiteral("INF output=%1 purchased=%2 success=true\r\n")
-                                               .arg(path, purchased ? QStringLiteral("true") : QStringLiteral("false"))),
-                 qPrintable(terminal.clean()));
+        const QString last = u"INF output=%1 purchased=%2 success=true\r\n"_s.arg(path, purchased ? u"true"_s : u"false"_s);
+        QVERIFY2(terminal.clean().endsWith(last), qPrintable(terminal.clean()));
         QCOMPARE(filesIn(folder), QStringList{fileName});
         QVERIFY(QCoro::waitFor(telmora::readIPAInfo(path)));
-        QCOMPARE(SimWorld::licences(sampleEmail).contains(QStringLiteral("100000004")), purchased);
+        QCOMPARE(SimWorld::licences(sampleEmail).contains(u"100000004"_s), purchased);
     }
 
     void demoWorldMatchesTheCatalog()
