@@ -240,10 +240,7 @@ private Q_SLOTS:
         QFETCH(AppItem, app);
         QFETCH(Job::State, state);
         QTemporaryDir tools;
-        QFile tool(tools.filePath(u"ipatool"_s));
-        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\n" + script.toUtf8() + "exit 0\n") > 0);
-        tool.close();
-        QVERIFY(tool.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(writeFile(tools.filePath(u"ipatool"_s), "#!/bin/sh\n" + script.toUtf8() + "exit 0\n", true));
         Bin::setDirForTesting(tools.path());
 
         m_store->enqueue({app});

@@ -222,10 +222,7 @@ private Q_SLOTS:
         const IPAFile notes = writePackage();
         Store& store = storeWith({notes});
         if (!printed.isEmpty()) {
-            QFile script(m_sandbox->filePath(u"ideviceinstaller"_s));
-            QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\nprintf '%s' '" + printed + "'\n") > 0);
-            script.close();
-            script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+            QVERIFY(writeFile(m_sandbox->filePath(u"ideviceinstaller"_s), "#!/bin/sh\nprintf '%s' '" + printed + "'\n", true));
             Bin::setDirForTesting(m_sandbox->path());
         }
         const QStringList* statuses = record(store, &Store::installStatusChanged, [](Store& s) { return s.installStatus(); });

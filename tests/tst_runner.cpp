@@ -6,6 +6,8 @@
 #include "tools/pty.h"
 #include "tools/runner.h"
 
+#include "files.h"
+
 #include <QtTest>
 #include <csignal>
 #include <memory>
@@ -102,11 +104,9 @@ private slots:
         qputenv("CRVEL_BIN_DIR", QFile::encodeName(m_binDir.path()));
 
         // ipatool is run from there.
-        QFile tool(m_binDir.filePath(QStringLiteral("ipatool")));
-        QVERIFY(tool.open(QIODevice::WriteOnly) && tool.write("#!/bin/sh\necho \"ipatool $*\"\n") > 0
-                && tool.setPermissions(tool.permissions() | QFile::ExeOwner));
-        tool.close();
-        QCOMPARE(ipatool::executable(), tool.fileName());
+        const QString tool = m_binDir.filePath(QStringLiteral("ipatool"));
+        QVERIFY(test::writeFile(tool, "#!/bin/sh\necho \"ipatool $*\"\n", true));
+        QCOMPARE(ipatool::executable(), tool);
         const ToolResult result = run(ipatool::executable(), ipatool::authInfo());
         QCOMPARE(result.status, 0);
         QCOMPARE(result.out, QStringLiteral("ipatool auth info\n"));

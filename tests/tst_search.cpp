@@ -84,10 +84,8 @@ class SearchTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile catalog(m_resources.filePath(u"AppsList.txt"_s));
-        QVERIFY(catalog.open(QIODevice::WriteOnly));
-        catalog.write("Notes Pro Catalog: 100000001\nGoogle Maps: 585027354\nYandex Maps & Navigator: 313877526\n"
-                      "Telegram: 686449807\nГосуслуги: 1095014811\nnot a catalog line\n");
+        QVERIFY(writeFile(m_resources.filePath(u"AppsList.txt"_s), "Notes Pro Catalog: 100000001\nGoogle Maps: 585027354\n"
+                          "Yandex Maps & Navigator: 313877526\nTelegram: 686449807\nГосуслуги: 1095014811\nnot a catalog line\n"));
     }
 
     void init()
