@@ -73,7 +73,7 @@ private Q_SLOTS:
     void failures_data()
     {
         QTest::addColumn<QString>("tool");
-        QTest::addColumn<QString>("args"); // %IPA%: a downloaded package, %BARE%: one without signature
+        QTest::addColumn<QString>("args"); // %IPA%: a downloaded package, %TEXT%: a text file, %BARE%: no signature
         QTest::addColumn<QString>("command"); // injected; empty: none
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("pattern");
@@ -86,8 +86,7 @@ private Q_SLOTS:
         QTest::newRow("unknown app") << ipa << "list-versions -i 999999999 --purchase" << "" << "" << "app not found" << 1;
         QTest::newRow("phone unplugged") << installer << "--udid 00008110-FFFFFFFFFFFFFFFF install %IPA%" << "" << ""
                                          << "No device found" << 255;
-        QTest::newRow("not a package") << installer << install + TELMORA_SOURCE_DIR "/CMakeLists.txt" << "" << ""
-                                       << "could not locate Payload" << 255;
+        QTest::newRow("not a package") << installer << install + "%TEXT%" << "" << "" << "could not locate Payload" << 255;
         // Its missing signature wins over the verification error that follows.
         QTest::newRow("package without signature") << installer << install + "%BARE%" << "" << "" << "could not locate Payload" << 128;
         QTest::newRow("by tool name alone") << ipa << "list-purchases --all" << "ipatool" << "session expired" << "session expired" << 1;
@@ -120,7 +119,9 @@ private Q_SLOTS:
             QVERIFY(QFile::exists(package));
             args.replace(u"%IPA%"_s, package);
         }
-        args.replace(u"%BARE%"_s, bare);
+        const QString text = m_sandbox->filePath(u"notes.ipa"_s);
+        QVERIFY(telmora::test::writeFile(text, "just text\n"));
+        args.replace(u"%TEXT%"_s, text).replace(u"%BARE%"_s, bare);
         const QString folder = m_sandbox->filePath(u"work"_s);
         QVERIFY(QDir().mkpath(folder));
 
