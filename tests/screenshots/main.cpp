@@ -45,19 +45,18 @@ struct Tour : test::WindowHand {
         std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
         failures += saved ? 0 : 1;
     }
-    // Clicks the named item, then types into it when a text is given.
+    // Clicks the named item once it is shown, then types into it when a text is given.
     void press(const QString& name, const QString& text = {})
     {
-        if (!click(name))
-            fail(u"no "_s + name);
+        wait(u"no "_s + name, [&] { return shown(name); });
+        click(name);
         type(text);
     }
     void wait(const QString& failure, const std::function<bool()>& condition)
     {
-        if (!QTest::qWaitFor(condition, 60000) && !failure.isEmpty())
+        if (!QTest::qWaitFor(condition, 60000))
             fail(failure);
     }
-    void waitShown(const QString& name) { wait({}, [&] { return shown(name); }); }
 };
 
 AppItem catalogApp(const Store& store, const QString& id)
@@ -93,19 +92,14 @@ int main(int argc, char* argv[])
     if (engine.rootObjects().isEmpty())
         return 1;
     Tour tour{{qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst())}, arguments.at(1), arguments.at(2)};
-    const auto signIn = [&](const QString& email) {
-        tour.waitShown(u"emailField"_s);
-        tour.press(u"emailField"_s, email);
-        tour.press(u"passwordField"_s, u"demo1234"_s);
-    };
-
     // Nobody is signed in, so the sign-in sheet opens by itself; put aside, the footer offers it.
     tour.wait(u"the sign-in sheet did not open"_s, [&] { return store.showLogin() && tour.shown(u"emailField"_s); });
     tour.key(Qt::Key_Escape);
-    tour.waitShown(u"signInButton"_s);
+    tour.wait(u"no sign-in button"_s, [&] { return tour.shown(u"signInButton"_s); });
     tour.shoot(u"footer-signed-out"_s);
     tour.press(u"signInButton"_s);
-    signIn(u"anna@example.com"_s);
+    tour.press(u"emailField"_s, u"anna@example.com"_s);
+    tour.press(u"passwordField"_s, u"demo1234"_s);
     tour.shoot(u"signin-credentials"_s);
     tour.key(Qt::Key_Return);
     tour.wait(u"no code step"_s, [&] { return store.loginStep().isCode(); });
@@ -133,12 +127,8 @@ int main(int argc, char* argv[])
     tour.press(u"deviceStatus"_s);
     tour.shoot(u"footer-phones"_s);
     tour.key(Qt::Key_Escape);
-    tour.press(u"accountButton"_s);
-    QTest::qWait(300);
-    tour.press(u"addAccount"_s);
-    signIn(u"max@example.com"_s);
-    tour.key(Qt::Key_Return);
-    tour.wait(u"the second account was not added"_s, [&] { return store.email() == u"max@example.com"_s && !store.showLogin(); });
+    if (!test::signIn(store, u"max@example.com"_s, u"demo1234"_s, {}, true))
+        tour.fail(u"the second account was not added"_s);
     QTest::qWait(400); // the sheet fades out
     tour.press(u"accountButton"_s);
     tour.shoot(u"footer-accounts"_s);
@@ -207,7 +197,6 @@ int main(int argc, char* argv[])
 
     // About.
     tour.press(u"brandHeader"_s);
-    QTest::qWait(300);
     tour.press(u"menuAbout"_s);
     tour.shoot(u"about"_s);
 
