@@ -301,13 +301,12 @@ private Q_SLOTS:
     void deviceHelp()
     {
         // The device service line shows while listing phones fails.
-        test::SimWorld& world = m_sandbox->world;
-        world.addFailure({.command = u"idevice_id"_s, .error = u"ERROR: Unable to retrieve device list!"_s}).write();
+        m_sandbox->world.addFailure({.command = u"idevice_id"_s, .error = u"ERROR: Unable to retrieve device list!"_s}).write();
         QCoro::waitFor(m_store->refreshDevices());
         open();
         m_store->setShowDeviceHelp(true);
         QTRY_VERIFY(shown(u"deviceServiceLine"_s));
-        world.clearFailures().write();
+        m_sandbox->world.clearFailures().write();
         QCoro::waitFor(m_store->refreshDevices());
         QTRY_VERIFY(!shown(u"deviceServiceLine"_s));
         QCOMPARE(text(u"deviceHelpSentence"_s) + u" | "_s + text(u"deviceHelpClose"_s), labels::deviceHelpSentence({}) + u" | Закрыть"_s);

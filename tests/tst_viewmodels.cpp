@@ -30,11 +30,6 @@ Q_DECLARE_METATYPE(Rule)
 
 namespace {
 
-VersionRow version(const QString& id, std::optional<QString> display = {}, std::optional<QString> minOS = {})
-{
-    return VersionRow{id, display ? std::optional(VersionMeta{display, minOS}) : std::nullopt};
-}
-
 AppItem app(const QString& id, const QString& name) { return AppItem{id, name, {}, {}, {}, {}}; }
 
 Job running(const AppItem& item, std::optional<double> fraction, std::optional<QString> detail = {}) { return Job{.app = item, .state = Job::State::running(), .fraction = fraction, .detail = detail}; }
@@ -288,8 +283,8 @@ private Q_SLOTS:
         QFETCH(int, suitable);
         if (ios)
             StoreTestAccess::connectDevice(*m_store, *ios);
-        StoreTestAccess::setVersions(*m_store, {version(u"30"_s, u"3.0"_s, u"15.0"_s), version(u"20"_s, u"2.0"_s, u"12.0"_s),
-                                                version(u"10"_s, u"1.0"_s, u"9.3"_s), version(u"5"_s)});
+        StoreTestAccess::setVersions(*m_store, {VersionRow{u"30"_s, VersionMeta{u"3.0"_s, u"15.0"_s}}, VersionRow{u"20"_s, VersionMeta{u"2.0"_s, u"12.0"_s}},
+                                                VersionRow{u"10"_s, VersionMeta{u"1.0"_s, u"9.3"_s}}, VersionRow{u"5"_s, std::nullopt}});
         VersionListModel model;
         attach(model);
         for (int row = 0; row < model.rowCount(); ++row)
@@ -302,7 +297,7 @@ private Q_SLOTS:
         // The last row's details arrive: that row changes, and nothing is left to load.
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         QList<VersionRow> filled = m_store->versions();
-        filled[3] = version(u"5"_s, u"0.9"_s, u"9.0"_s);
+        filled[3].meta = VersionMeta{u"0.9"_s, u"9.0"_s};
         StoreTestAccess::setVersions(*m_store, filled);
         QCOMPARE(touchedRows(changed), QList<int>{3});
         QCOMPARE(model.index(3).data(VersionListModel::SubtitleRole).toString(), u"iOS 9.0+ · ID версии 5"_s);

@@ -59,12 +59,6 @@ struct Tour : test::WindowHand {
     }
 };
 
-AppItem catalogApp(const Store& store, const QString& id)
-{
-    const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
-    return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -91,6 +85,10 @@ int main(int argc, char* argv[])
     engine.load(Interface::mainQml());
     if (engine.rootObjects().isEmpty())
         return 1;
+    const auto catalogApp = [&](const QString& id) {
+        const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
+        return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
+    };
     Tour tour{{qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst())}, arguments.at(1), arguments.at(2)};
     // Nobody is signed in, so the sign-in sheet opens by itself; put aside, the footer offers it.
     tour.wait(u"the sign-in sheet did not open"_s, [&] { return store.showLogin() && tour.shown(u"emailField"_s); });
@@ -114,8 +112,8 @@ int main(int argc, char* argv[])
     store.setNotice(std::nullopt);
 
     // Two packages in the downloads folder: one installs, one is only downloaded.
-    const AppItem telegram = catalogApp(store, u"686449807"_s);
-    const AppItem youtube = catalogApp(store, u"544007664"_s);
+    const AppItem telegram = catalogApp(u"686449807"_s);
+    const AppItem youtube = catalogApp(u"544007664"_s);
     store.enqueue({telegram}, std::nullopt, std::nullopt, true);
     store.enqueue({youtube}, std::nullopt, std::nullopt, false);
     tour.wait(u"the downloads did not finish"_s, [&] {
@@ -144,7 +142,7 @@ int main(int argc, char* argv[])
     QTest::qWait(300);
 
     // The catalog with two apps chosen and one download under way.
-    const Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
+    const Job running{.app = catalogApp(u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
     StoreTestAccess::setJobs(store, {running});
     for (const QString& id : {u"564177498"_s, u"389801252"_s})
         if (!tour.checkTile(id))
@@ -166,7 +164,7 @@ int main(int argc, char* argv[])
     tour.shoot(u"purchases"_s);
 
     // Downloads: a running job and a failed one; a stored file installed, one that failed.
-    Job failed{.app = catalogApp(store, u"407804998"_s), .state = Job::State::failed(u"Нет связи с серверами Apple. Проверьте интернет и повторите."_s)};
+    Job failed{.app = catalogApp(u"407804998"_s), .state = Job::State::failed(u"Нет связи с серверами Apple. Проверьте интернет и повторите."_s)};
     StoreTestAccess::setJobs(store, {running, failed});
     StoreTestAccess::setInstallErrors(store, {{store.file(youtube.id)->url, u"Не хватает места на iPhone. Освободите место и повторите."_s}});
     tour.key(Qt::Key_3, Qt::ControlModifier);
