@@ -10,7 +10,6 @@
 #include "storeaccess.h"
 
 #include <QCoroTask>
-#include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QtQml/QQmlExtensionPlugin>
@@ -253,10 +252,9 @@ private Q_SLOTS:
 
     void footerMenus()
     {
-        const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
         const Device other{u"B"_s, u"iPhone Максима"_s, u"?"_s};
-        StoreTestAccess::setDevices(*m_store, {ready, other});
-        m_store->setSelectedDevice(ready.id);
+        StoreTestAccess::setDevices(*m_store, {Device{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s}, other});
+        m_store->setSelectedDevice(u"A"_s);
         open(true);
         // Two phones: a menu choosing one.
         QVERIFY(reveal(u"deviceStatus"_s, u"deviceEntry_B"_s));
