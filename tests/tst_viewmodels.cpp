@@ -283,7 +283,8 @@ private Q_SLOTS:
         QFETCH(int, suitable);
         if (ios)
             StoreTestAccess::connectDevice(*m_store, *ios);
-        StoreTestAccess::setVersions(*m_store, {VersionRow{u"30"_s, VersionMeta{u"3.0"_s, u"15.0"_s}}, VersionRow{u"20"_s, VersionMeta{u"2.0"_s, u"12.0"_s}},
+        StoreTestAccess::setVersions(*m_store, {VersionRow{u"30"_s, VersionMeta{u"3.0"_s, u"15.0"_s}},
+                                                VersionRow{u"20"_s, VersionMeta{u"2.0"_s, u"12.0"_s}},
                                                 VersionRow{u"10"_s, VersionMeta{u"1.0"_s, u"9.3"_s}}, VersionRow{u"5"_s, std::nullopt}});
         VersionListModel model;
         attach(model);
@@ -314,7 +315,8 @@ private Q_SLOTS:
         row("row: empty details", [] { return rowSubtitle(notes(), AppDetails{}); }, u"ID 1001"_s);
         row("row: own version", [] { return rowSubtitle(notes(u"1.2"_s), {}); }, u"v1.2"_s);
         const AppDetails everything{.seller = u"Acme"_s, .version = u"2.0"_s, .price = u"Бесплатно"_s, .minOS = u"15.0"_s};
-        row("row: everything, details win", [=] { return rowSubtitle(notes(u"1.2"_s, u"2024-01-02"_s), everything); }, u"Acme · v2.0 · iOS 15.0+ · Бесплатно · 2024-01-02"_s);
+        row("row: everything, details win", [=] { return rowSubtitle(notes(u"1.2"_s, u"2024-01-02"_s), everything); },
+            u"Acme · v2.0 · iOS 15.0+ · Бесплатно · 2024-01-02"_s);
         row("row: details without a version", [] { return rowSubtitle(notes(u"1.2"_s), AppDetails{.seller = u"Acme"_s}); }, u"Acme · v1.2"_s);
         row("job: never rounds up", [] { return labels::runningText(running(notes(), 0.999)); }, u"99%"_s);
         row("job: 0.29 is 29", [] { return labels::runningText(running(notes(), 0.29)); }, u"29%"_s);
