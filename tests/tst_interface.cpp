@@ -10,7 +10,6 @@
 #include "storeaccess.h"
 
 #include <QCoroTask>
-#include <QFile>
 #include <QQmlApplicationEngine>
 #include <QQuickStyle>
 #include <QtQml/QQmlExtensionPlugin>
@@ -35,10 +34,13 @@ class InterfaceTest : public QObject, test::WindowHand {
     std::unique_ptr<Interface> m_interface;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
 
-    void open(bool signedIn = false)
+    void open(bool signedIn = false, const QString& resources = QStringLiteral(TELMORA_SOURCE_DIR "/resources"))
     {
         if (signedIn)
             signIn();
+        m_engine.reset();
+        m_interface.reset();
+        m_interface = std::make_unique<Interface>(*m_store, resources, false);
         m_engine = std::make_unique<QQmlApplicationEngine>();
         m_interface->prepare(*m_engine);
         m_engine->load(Interface::mainQml());
@@ -62,7 +64,6 @@ private Q_SLOTS:
         m_sandbox.emplace();
         m_sandbox->world.useDemo();
         m_store = std::make_unique<Store>(test::storeOptions());
-        m_interface = std::make_unique<Interface>(*m_store, QStringLiteral(TELMORA_SOURCE_DIR "/resources"), false);
     }
     void cleanup() { m_engine.reset(); m_interface.reset(); m_store.reset(); m_sandbox.reset(); }
 
@@ -91,10 +92,7 @@ private Q_SLOTS:
         press(u"closeNotice"_s);
         QCOMPARE(m_store->notice(), std::nullopt);
         // Without its artwork the brand falls back to text and a drawn logo.
-        m_engine.reset();
-        m_interface.reset();
-        m_interface = std::make_unique<Interface>(*m_store, m_sandbox->filePath(u"no-resources"_s), false);
-        open();
+        open(false, m_sandbox->filePath(u"no-resources"_s));
         QTRY_VERIFY(shown(u"wordmarkText"_s) && shown(u"logoFallback"_s));
         QVERIFY(shown(u"tile_686449807"_s)); // the window still has its Store
     }
@@ -183,6 +181,14 @@ private Q_SLOTS:
         QCOMPARE(text(u"catalogHeading"_s), u"В каталоге"_s);
         QVERIFY(shown(u"tile_686449807"_s)); // Telegram
         QCOMPARE(m_store->query(), u"Telegram"_s);
+        // A search's workflow outlives the window and the Store.
+        signIn();
+        QVERIFY(m_interface->actions().submitSearch());
+        QVERIFY(m_store->searching());
+        m_engine.reset();
+        m_interface.reset();
+        m_store.reset();
+        QTest::qWait(1500); // its tool ends and the workflow resumes into nothing
     }
 
     void purchasesScreen()
@@ -207,25 +213,6 @@ private Q_SLOTS:
         StoreTestAccess::setPurchasesError(*m_store, u"Нет связи с серверами Apple"_s);
         QVERIFY(shown(u"purchasesEmpty"_s));
         QCOMPARE(text(u"emptyAction"_s) + u" | "_s + text(u"emptyDescription"_s), u"Попробовать снова | Нет связи с серверами Apple"_s);
-    }
-
-    void dismissingTheTrashDialogKeepsTheFile()
-    {
-        QDir().mkpath(m_store->downloadsFolder());
-        const QString path = m_store->downloadsFolder() + u"/Notes_1.0.ipa"_s;
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a package") > 0);
-        file.close();
-        open();
-        key(Qt::Key_3, Qt::ControlModifier);
-        QTRY_VERIFY(shown(u"file_Notes_1.0.ipa"_s));
-        QVERIFY(reveal(u"fileMenu"_s, u"fileTrash"_s) && reveal(u"fileTrash"_s, u"confirmMessage"_s));
-        QCOMPARE(text(u"confirmTitle"_s), u"Переместить в Корзину?"_s);
-        QCOMPARE(text(u"confirmMessage"_s), u"Notes_1.0.ipa"_s);
-        key(Qt::Key_Escape);
-        QTRY_VERIFY(!shown(u"confirmMessage"_s));
-        QVERIFY(QFile::exists(path) && shown(u"file_Notes_1.0.ipa"_s));
-        QVERIFY(!item(u"downloadsView"_s)->property("trashCandidate").isValid());
     }
 
     void signInSheet()
@@ -265,26 +252,21 @@ private Q_SLOTS:
 
     void footerMenus()
     {
-        const Device ready{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s};
         const Device other{u"B"_s, u"iPhone Максима"_s, u"?"_s};
-        StoreTestAccess::setDevices(*m_store, {ready, other});
-        m_store->setSelectedDevice(ready.id);
+        StoreTestAccess::setDevices(*m_store, {Device{u"A"_s, u"iPhone Анны"_s, u"17.4.1"_s}, other});
+        m_store->setSelectedDevice(u"A"_s);
         open(true);
         // Two phones: a menu choosing one.
         QVERIFY(reveal(u"deviceStatus"_s, u"deviceEntry_B"_s));
         press(u"deviceEntry_B"_s);
         QCOMPARE(m_store->selectedDevice(), std::optional(other.id));
-        QTRY_COMPARE(text(u"deviceSubtitle"_s), u"Нажмите «Доверять» на iPhone"_s);
         // One phone: a button opening the help.
         StoreTestAccess::setDevices(*m_store, {other});
         press(u"deviceStatus"_s);
         QTRY_VERIFY(m_store->showDeviceHelp() && shown(u"deviceHelpView"_s));
         key(Qt::Key_Escape);
         QTRY_VERIFY(!m_store->showDeviceHelp());
-        // Without a feed the account menu has no update entry; the application menu keeps its own.
-        QVERIFY(reveal(u"accountButton"_s, u"addAccount"_s));
-        QVERIFY(!shown(u"checkUpdatesItem"_s) && shown(u"aboutItem"_s));
-        key(Qt::Key_Escape);
+        // Without a feed the application menu keeps its update entry (the account menu has none: logoutConfirmation).
         QVERIFY(reveal(u"brandHeader"_s, u"menuCheckUpdates"_s));
         press(u"menuCheckUpdates"_s);
         QTRY_VERIFY(m_store->notice() && m_store->notice()->contains(u"не проверяет обновления"));
@@ -305,6 +287,7 @@ private Q_SLOTS:
         open(true);
         QVERIFY(reveal(u"accountButton"_s, u"logoutItem"_s));
         QCOMPARE(shown(u"account_max@example.com"_s), !saved.isEmpty());
+        QVERIFY(!shown(u"checkUpdatesItem"_s) && shown(u"aboutItem"_s)); // without a feed, no update entry
         QVERIFY(reveal(u"logoutItem"_s, u"confirmTitle"_s));
         QCOMPARE(text(u"confirmTitle"_s), u"Выйти из аккаунта anna@example.com?"_s);
         QCOMPARE(shown(u"confirmMessage"_s) ? text(u"confirmMessage"_s) : QString(), message);
@@ -316,13 +299,12 @@ private Q_SLOTS:
     void deviceHelp()
     {
         // The device service line shows while listing phones fails.
-        test::SimWorld world;
-        world.addFailure({.command = u"idevice_id"_s, .error = u"ERROR: Unable to retrieve device list!"_s}).write();
+        m_sandbox->world.addFailure({.command = u"idevice_id"_s, .error = u"ERROR: Unable to retrieve device list!"_s}).write();
         QCoro::waitFor(m_store->refreshDevices());
         open();
         m_store->setShowDeviceHelp(true);
         QTRY_VERIFY(shown(u"deviceServiceLine"_s));
-        world.clearFailures().write();
+        m_sandbox->world.clearFailures().write();
         QCoro::waitFor(m_store->refreshDevices());
         QTRY_VERIFY(!shown(u"deviceServiceLine"_s));
         QCOMPARE(text(u"deviceHelpSentence"_s) + u" | "_s + text(u"deviceHelpClose"_s), labels::deviceHelpSentence({}) + u" | Закрыть"_s);
@@ -362,18 +344,6 @@ private Q_SLOTS:
         m_store->setShowUpdate(true);
         QTRY_VERIFY(shown(u"updateError"_s));
         QVERIFY(item(u"updateInstall"_s)->isEnabled());
-    }
-
-    void workflowOutlivesTheWindowAndTheStore()
-    {
-        open(true);
-        m_store->setQuery(u"Telegram"_s);
-        QVERIFY(m_interface->actions().submitSearch());
-        QVERIFY(m_store->searching());
-        m_engine.reset();
-        m_interface.reset();
-        m_store.reset();
-        QTest::qWait(1500); // the search's tool ends and its workflow resumes into nothing
     }
 };
 

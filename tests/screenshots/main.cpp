@@ -45,26 +45,19 @@ struct Tour : test::WindowHand {
         std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(path));
         failures += saved ? 0 : 1;
     }
-    // Clicks the named item, then types into it when a text is given.
+    // Clicks the named item once it is shown, then types into it when a text is given.
     void press(const QString& name, const QString& text = {})
     {
-        if (!click(name))
-            fail(u"no "_s + name);
+        wait(u"no "_s + name, [&] { return shown(name); });
+        click(name);
         type(text);
     }
     void wait(const QString& failure, const std::function<bool()>& condition)
     {
-        if (!QTest::qWaitFor(condition, 60000) && !failure.isEmpty())
+        if (!QTest::qWaitFor(condition, 60000))
             fail(failure);
     }
-    void waitShown(const QString& name) { wait({}, [&] { return shown(name); }); }
 };
-
-AppItem catalogApp(const Store& store, const QString& id)
-{
-    const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
-    return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
-}
 
 } // namespace
 
@@ -92,20 +85,19 @@ int main(int argc, char* argv[])
     engine.load(Interface::mainQml());
     if (engine.rootObjects().isEmpty())
         return 1;
-    Tour tour{{qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst())}, arguments.at(1), arguments.at(2)};
-    const auto signIn = [&](const QString& email) {
-        tour.waitShown(u"emailField"_s);
-        tour.press(u"emailField"_s, email);
-        tour.press(u"passwordField"_s, u"demo1234"_s);
+    const auto catalogApp = [&](const QString& id) {
+        const auto found = std::ranges::find(store.catalog(), id, &AppItem::id);
+        return found != store.catalog().end() ? *found : AppItem{id, id, {}, {}, {}, {}};
     };
-
+    Tour tour{{qobject_cast<QQuickWindow*>(engine.rootObjects().constFirst())}, arguments.at(1), arguments.at(2)};
     // Nobody is signed in, so the sign-in sheet opens by itself; put aside, the footer offers it.
     tour.wait(u"the sign-in sheet did not open"_s, [&] { return store.showLogin() && tour.shown(u"emailField"_s); });
     tour.key(Qt::Key_Escape);
-    tour.waitShown(u"signInButton"_s);
+    tour.wait(u"no sign-in button"_s, [&] { return tour.shown(u"signInButton"_s); });
     tour.shoot(u"footer-signed-out"_s);
     tour.press(u"signInButton"_s);
-    signIn(u"anna@example.com"_s);
+    tour.press(u"emailField"_s, u"anna@example.com"_s);
+    tour.press(u"passwordField"_s, u"demo1234"_s);
     tour.shoot(u"signin-credentials"_s);
     tour.key(Qt::Key_Return);
     tour.wait(u"no code step"_s, [&] { return store.loginStep().isCode(); });
@@ -120,8 +112,8 @@ int main(int argc, char* argv[])
     store.setNotice(std::nullopt);
 
     // Two packages in the downloads folder: one installs, one is only downloaded.
-    const AppItem telegram = catalogApp(store, u"686449807"_s);
-    const AppItem youtube = catalogApp(store, u"544007664"_s);
+    const AppItem telegram = catalogApp(u"686449807"_s);
+    const AppItem youtube = catalogApp(u"544007664"_s);
     store.enqueue({telegram}, std::nullopt, std::nullopt, true);
     store.enqueue({youtube}, std::nullopt, std::nullopt, false);
     tour.wait(u"the downloads did not finish"_s, [&] {
@@ -133,12 +125,8 @@ int main(int argc, char* argv[])
     tour.press(u"deviceStatus"_s);
     tour.shoot(u"footer-phones"_s);
     tour.key(Qt::Key_Escape);
-    tour.press(u"accountButton"_s);
-    QTest::qWait(300);
-    tour.press(u"addAccount"_s);
-    signIn(u"max@example.com"_s);
-    tour.key(Qt::Key_Return);
-    tour.wait(u"the second account was not added"_s, [&] { return store.email() == u"max@example.com"_s && !store.showLogin(); });
+    if (!test::signIn(store, u"max@example.com"_s, u"demo1234"_s, {}, true))
+        tour.fail(u"the second account was not added"_s);
     QTest::qWait(400); // the sheet fades out
     tour.press(u"accountButton"_s);
     tour.shoot(u"footer-accounts"_s);
@@ -154,7 +142,7 @@ int main(int argc, char* argv[])
     QTest::qWait(300);
 
     // The catalog with two apps chosen and one download under way.
-    const Job running{.app = catalogApp(store, u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
+    const Job running{.app = catalogApp(u"835599320"_s), .state = Job::State::running(), .fraction = 0.42, .detail = u"48,1 МБ"_s};
     StoreTestAccess::setJobs(store, {running});
     for (const QString& id : {u"564177498"_s, u"389801252"_s})
         if (!tour.checkTile(id))
@@ -176,7 +164,7 @@ int main(int argc, char* argv[])
     tour.shoot(u"purchases"_s);
 
     // Downloads: a running job and a failed one; a stored file installed, one that failed.
-    Job failed{.app = catalogApp(store, u"407804998"_s), .state = Job::State::failed(u"Нет связи с серверами Apple. Проверьте интернет и повторите."_s)};
+    Job failed{.app = catalogApp(u"407804998"_s), .state = Job::State::failed(u"Нет связи с серверами Apple. Проверьте интернет и повторите."_s)};
     StoreTestAccess::setJobs(store, {running, failed});
     StoreTestAccess::setInstallErrors(store, {{store.file(youtube.id)->url, u"Не хватает места на iPhone. Освободите место и повторите."_s}});
     tour.key(Qt::Key_3, Qt::ControlModifier);
@@ -207,7 +195,6 @@ int main(int argc, char* argv[])
 
     // About.
     tour.press(u"brandHeader"_s);
-    QTest::qWait(300);
     tour.press(u"menuAbout"_s);
     tour.shoot(u"about"_s);
 
