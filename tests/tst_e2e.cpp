@@ -25,6 +25,8 @@
 
 using namespace telmora;
 using telmora::test::HttpServer;
+using telmora::test::readFile;
+using telmora::test::writeFile;
 using namespace Qt::Literals::StringLiterals;
 
 // Every action and wait of the walk: on failure, what the window showed.
@@ -158,12 +160,6 @@ const QString telegramRow = u"row_686449807"_s;
 const QString anna = u"anna@example.com"_s;
 const QString max = u"max@example.com"_s;
 
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class EndToEndTest : public QObject {
@@ -184,8 +180,8 @@ class EndToEndTest : public QObject {
     {
         if (QProcess::execute(u"cp"_s, {u"-a"_s, QStringLiteral(TELMORA_APP_DIR), package()}) != 0)
             return false;
-        QFile file(package() + u"/Resources/Info.plist"_s);
-        QString info = QString::fromUtf8(contents(file.fileName()));
+        const QString plist = package() + u"/Resources/Info.plist"_s;
+        QString info = QString::fromUtf8(readFile(plist));
         const QList<std::pair<QString, QString>> values{{u"CFBundleVersion"_s, u"5"_s},
                                                         {u"TelmoraUpdateFeed"_s, m_server.url(u"/feed.json"_s).toString()},
                                                         {u"TelmoraUpdateKey"_s, QString::fromLatin1(m_key.rawPublicKey().toBase64())}};
@@ -194,7 +190,7 @@ class EndToEndTest : public QObject {
             if (!info.contains(u"<string>"_s + value.toHtmlEscaped()))
                 return false;
         }
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(info.toUtf8()) > 0;
+        return writeFile(plist, info.toUtf8());
     }
 
     // A signed newer build, whose `telmora` writes its version into launchRecord() when it starts.
@@ -375,8 +371,8 @@ private Q_SLOTS:
         CHECK(m_app->waitFor(u"the application quitting"_s, [&] { return m_app->process().state() == QProcess::NotRunning; }));
         QCOMPARE(m_app->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_app->process().exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(contents(launchRecord()), QByteArray("2.0\n"), DrivenApp::patience);
-        const auto info = readPlistDictionary(contents(package() + u"/Resources/Info.plist"_s));
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(launchRecord()), QByteArray("2.0\n"), DrivenApp::patience);
+        const auto info = readPlistDictionary(readFile(package() + u"/Resources/Info.plist"_s));
         QCOMPARE(info.value_or(QVariantMap()).value(u"CFBundleShortVersionString"_s), QVariant(u"2.0"_s));
         // Neither the old package nor the unpacked update stays behind.
         QCOMPARE(QDir(sandbox(u"apps"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{u"Telmora.app"_s});

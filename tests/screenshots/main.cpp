@@ -76,9 +76,8 @@ int main(int argc, char* argv[])
     home.world.useDemo(20);
     // The built package's resources: its information dictionary gives the version.
     const QString resources = QStringLiteral(TELMORA_APP_DIR "/Resources");
-    QFile info(QDir(resources).filePath(u"Info.plist"_s));
-    Store store(StoreOptions{.resourcesFolder = resources,
-                             .info = info.open(QIODevice::ReadOnly) ? readPlistDictionary(info.readAll()).value_or(QVariantMap()) : QVariantMap()});
+    const QByteArray info = test::readFile(QDir(resources).filePath(u"Info.plist"_s));
+    Store store(StoreOptions{.resourcesFolder = resources, .info = readPlistDictionary(info).value_or(QVariantMap())});
     Interface interface(store, resources, arguments.at(2) == u"dark");
     QQmlApplicationEngine engine;
     interface.prepare(engine);
