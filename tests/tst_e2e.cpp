@@ -74,6 +74,7 @@ public:
     {
         return waitUntilShown(path) && perform({{"command", "click"}, {"name", path}, {"button", button}, {"modifiers", QJsonArray()}});
     }
+    bool hover(const QString& path) { return waitUntilShown(path) && perform({{"command", "hover"}, {"name", path}}); }
     bool key(const QString& key, const QStringList& modifiers = {}) { return perform({{"command", "key"}, {"key", key}, {"modifiers", QJsonArray::fromStringList(modifiers)}}); }
     // Replaces a field's text as a user does: click into it, select all, type.
     bool fill(const QString& field, const QString& text) { return click(field) && key(u"A"_s, {u"ctrl"_s}) && perform({{"command", "type"}, {"text", text}}); }
@@ -265,6 +266,8 @@ private Q_SLOTS:
 
     void searchForTelegram()
     {
+        // A catalog tile offers its checkbox while the pointer is over it.
+        CHECK(m_app->hover(u"tile_686449807"_s) && m_app->waitUntilShown(u"tile_686449807/tileCheck"_s));
         CHECK(m_app->fill(u"searchField"_s, u"Telegram"_s));
         CHECK(m_app->key(u"Return"_s));
         // "Установить" once the trusted phone has been found.

@@ -260,6 +260,7 @@ private Q_SLOTS:
         QVERIFY(reveal(u"deviceStatus"_s, u"deviceEntry_B"_s));
         press(u"deviceEntry_B"_s);
         QCOMPARE(m_store->selectedDevice(), std::optional(other.id));
+        QTRY_COMPARE(text(u"deviceSubtitle"_s), u"Нажмите «Доверять» на iPhone"_s);
         // One phone: a button opening the help.
         StoreTestAccess::setDevices(*m_store, {other});
         press(u"deviceStatus"_s);
