@@ -120,9 +120,7 @@ private Q_SLOTS:
         QCOMPARE(m_store->file(maps.id)->info->version, u"3.1"_s);
         QVERIFY(temporaryFolders(m_downloads).isEmpty());
         QVERIFY(!StoreTestAccess::runningJob(*m_store) && !StoreTestAccess::runningTool(*m_store));
-        QFile saved(QDir(m_sandbox->dataFolder()).filePath(u"files.json"_s));
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QJsonObject map = QJsonDocument::fromJson(saved.readAll()).object();
+        const QJsonObject map = QJsonDocument::fromJson(readFile(QDir(m_sandbox->dataFolder()).filePath(u"files.json"_s))).object();
         QVERIFY(map.value(notesName) == notes.id && map.value(mapsName) == maps.id);
     }
 

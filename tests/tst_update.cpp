@@ -373,7 +373,7 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::Append) && file.write("Evil\t1\n"));
         });
         row("file added after signing", invalidApp,
-            [=](const QString& p, QStringList&) { QVERIFY(QFile(at(p, "Resources/extra.so")).open(QIODevice::WriteOnly)); });
+            [=](const QString& p, QStringList&) { QVERIFY(test::writeFile(at(p, "Resources/extra.so"), {})); });
         row("file removed after signing", invalidApp, remove("Resources/AppsList.txt"));
         row("link retargeted after signing", invalidApp, [=](const QString& p, QStringList&) {
             QVERIFY(QFile::remove(at(p, "Resources/catalog.txt")));
